@@ -1,0 +1,60 @@
+// The one interface between rastrel and the operating system. Everything that
+// touches files, the console, the command line or process details goes through
+// here; platform_posix.cc and platform_win32.cc implement it, the build picks one.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace rastrel::platform {
+
+// An open file, opaque to the rest of the program.
+using FileHandle = std::intptr_t;
+
+enum class OpenMode { kCreate, kAppend };
+
+// What was being done when an operating system call failed.
+enum class Operation { kCreate, kAppend, kOther };
+
+// The outcome of a file or console operation as the user sees it: a named
+// condition (2 file not found, 3 invalid filename, 4 too many open files,
+// 5 access denied) or the operating system's own error number.
+struct IoStatus {
+  int code = 0;  // 0: success
+  bool named = false;
+
+  static IoStatus Ok() { return {}; }
+  static IoStatus Named(int code) { return {code, true}; }
+  static IoStatus System(int code) { return {code, false}; }
+  bool Failed() const { return code != 0; }
+};
+
+// Maps the operating system's error number for a failed `operation`.
+IoStatus StatusOf(int os_error, Operation operation);
+
+IoStatus OpenFile(const std::string& name, OpenMode mode, FileHandle& file);
+IoStatus WriteFile(FileHandle file, const char* data, std::size_t size);
+IoStatus CloseFile(FileHandle file);
+// True only for an existing entry that is not a directory.
+bool IsExistingFile(const std::string& name);
+
+IoStatus WriteStdout(const char* data, std::size_t size);
+IoStatus WriteStderr(const char* data, std::size_t size);
+// Reads up to `capacity` bytes; `got` is 0 at the end of the input.
+IoStatus ReadStdin(char* buffer, std::size_t capacity, std::size_t& got);
+
+// Prepares the process (signals, console modes) before anything else runs.
+void InitProcess();
+// The command-line arguments after the program name, empty ones included.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
+// The program's file name without its directory.
+std::string ProgramFileName(int argc, char** argv);
+// A code address relative to the address the program was loaded at.
+std::uint32_t RelativeCodeAddress(const void* address);
+// Converts text from the ANSI to the console's OEM code page, where the
+// platform distinguishes the two.
+std::string AnsiToOem(const std::string& text);
+
+}  // namespace rastrel::platform

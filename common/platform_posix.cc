@@ -1,0 +1,118 @@
+// POSIX implementation of the platform interface.
+#include "platform.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace rastrel::platform {
+
+namespace {
+
+IoStatus WriteAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    ssize_t written = ::write(fd, data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return StatusOf(errno, Operation::kOther);
+    }
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return IoStatus::Ok();
+}
+
+}  // namespace
+
+IoStatus StatusOf(int os_error, Operation operation) {
+  switch (os_error) {
+    case ENOENT:
+      return IoStatus::Named(operation == Operation::kAppend ? 2 : 3);
+    case ENOTDIR:
+    case ENAMETOOLONG:
+      return IoStatus::Named(3);
+    case EMFILE:
+    case ENFILE:
+      return IoStatus::Named(4);
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case EROFS:
+    case ETXTBSY:
+      return IoStatus::Named(5);
+    default:
+      return IoStatus::System(os_error);
+  }
+}
+
+IoStatus OpenFile(const std::string& name, OpenMode mode, FileHandle& file) {
+  const bool append = mode == OpenMode::kAppend;
+  const int flags = O_WRONLY | O_CLOEXEC | (append ? O_APPEND : O_CREAT | O_TRUNC);
+  const int fd = ::open(name.c_str(), flags, 0666);
+  if (fd < 0) {
+    return StatusOf(errno, append ? Operation::kAppend : Operation::kCreate);
+  }
+  file = fd;
+  return IoStatus::Ok();
+}
+
+IoStatus WriteFile(FileHandle file, const char* data, std::size_t size) {
+  return WriteAll(static_cast<int>(file), data, size);
+}
+
+IoStatus CloseFile(FileHandle file) {
+  return ::close(static_cast<int>(file)) == 0 ? IoStatus::Ok() : StatusOf(errno, Operation::kOther);
+}
+
+bool IsExistingFile(const std::string& name) {
+  struct stat status;
+  return ::stat(name.c_str(), &status) == 0 && !S_ISDIR(status.st_mode);
+}
+
+IoStatus WriteStdout(const char* data, std::size_t size) { return WriteAll(STDOUT_FILENO, data, size); }
+
+IoStatus WriteStderr(const char* data, std::size_t size) { return WriteAll(STDERR_FILENO, data, size); }
+
+IoStatus ReadStdin(char* buffer, std::size_t capacity, std::size_t& got) {
+  for (;;) {
+    ssize_t count = ::read(STDIN_FILENO, buffer, capacity);
+    if (count >= 0) {
+      got = static_cast<std::size_t>(count);
+      return IoStatus::Ok();
+    }
+    if (errno != EINTR) return StatusOf(errno, Operation::kOther);
+  }
+}
+
+void InitProcess() {
+  // A closed pipe on standard output must become an error we report, not a
+  // silent death by signal.
+  ::signal(SIGPIPE, SIG_IGN);
+}
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+}
+
+std::string ProgramFileName(int argc, char** argv) {
+  if (argc < 1 || argv[0] == nullptr) return "rastrel";
+  std::string path = argv[0];
+  return path.substr(path.find_last_of('/') + 1);
+}
+
+std::uint32_t RelativeCodeAddress(const void* address) {
+  Dl_info info;
+  const auto absolute = reinterpret_cast<std::uintptr_t>(address);
+  if (address == nullptr || ::dladdr(address, &info) == 0) {
+    return static_cast<std::uint32_t>(absolute);
+  }
+  return static_cast<std::uint32_t>(absolute - reinterpret_cast<std::uintptr_t>(info.dli_fbase));
+}
+
+std::string AnsiToOem(const std::string& text) { return text; }
+
+}  // namespace rastrel::platform

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Sets up a fresh Debian machine and builds rastrel.
+#   scripts/setup.sh demo   build the release and run both programs on the
+#                           example block in a scratch folder
+#   scripts/setup.sh test   build and run every test
+# Works as root or, through sudo, as a normal user.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+# Installs the Debian packages named that are not there yet.
+install_packages() {
+  local missing=()
+  for package in "$@"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    $SUDO apt-get update -qq
+    $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  fi
+}
+
+BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev python3)
+
+demo() {
+  install_packages "${BUILD_PACKAGES[@]}"
+  cmake --workflow --preset release
+  local scratch
+  scratch="$(mktemp -d)"
+  cd "$scratch"
+  echo "== rastrel1 7eb1 7ec1 8041 8051 (in $scratch)"
+  "$OLDPWD/build/release/rastrel1" 7eb1 7ec1 8041 8051
+  echo
+  echo "== rastrel2 7eb1 7ec1 8041 8051 test"
+  "$OLDPWD/build/release/rastrel2" 7eb1 7ec1 8041 8051 test
+  echo
+  echo "== written:"
+  ls -l
+}
+
+run_tests() {
+  install_packages "${BUILD_PACKAGES[@]}"
+  cmake --workflow --preset debug
+}
+
+case "${1:-}" in
+  demo) demo ;;
+  test) run_tests ;;
+  *) echo "usage: scripts/setup.sh demo|test" >&2; exit 2 ;;
+esac

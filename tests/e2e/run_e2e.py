@@ -1,0 +1,126 @@
+#!/usr/bin/env python3
+"""End-to-end runner: starts a built program in a fresh temporary directory
+for each case and compares stdout, stderr, the exit status and every file
+left in the directory, byte for byte.
+
+The same cases run a native build or a Windows build under Wine: --launcher
+names the command that starts the program and --suffix its file ending.
+"""
+import argparse
+import os
+import re
+import resource
+import shlex
+import subprocess
+import sys
+import tempfile
+
+import cases
+
+ADDRESS = re.compile(rb"at [0-9A-F]{8}\.\r\n")
+
+
+def snapshot(directory):
+    """Every entry below `directory`: bytes for a file, DIR for a directory,
+    ('link', target) for a symbolic link (never followed)."""
+    found = {}
+    for root, dirs, files in os.walk(directory):
+        for name in dirs + files:
+            path = os.path.join(root, name)
+            key = os.path.relpath(path, directory)
+            if os.path.islink(path):
+                found[key] = ("link", os.readlink(path))
+                if name in dirs:
+                    dirs.remove(name)
+            elif os.path.isdir(path):
+                found[key] = cases.DIR
+            else:
+                with open(path, "rb") as f:
+                    found[key] = f.read()
+    return found
+
+
+def describe(value):
+    if isinstance(value, bytes) and len(value) > 400:
+        return repr(value[:200]) + f"... ({len(value)} bytes)"
+    return repr(value)
+
+
+def child_setup(case):
+    def run():
+        if case.max_open_files is not None:
+            resource.setrlimit(resource.RLIMIT_NOFILE, (case.max_open_files, case.max_open_files))
+        if case.stdout == "closed":
+            os.close(1)
+    return run
+
+
+def run_case(case, options):
+    program = os.path.join(options.bin_dir, options.program + options.suffix)
+    with tempfile.TemporaryDirectory(prefix="rastrel-e2e-") as work:
+        if case.setup:
+            case.setup(work)
+        before = snapshot(work)
+        stdout_target = subprocess.PIPE
+        if case.stdout == "full":
+            stdout_target = open("/dev/full", "wb")
+        cwd = work
+        if case.remove_cwd:
+            cwd = os.path.join(work, "gone")
+            os.mkdir(cwd)
+        argv = shlex.split(options.launcher) + [program] + (case.args or [])
+        process = subprocess.Popen(argv, cwd=cwd, stdin=subprocess.PIPE, stdout=stdout_target,
+                                   stderr=subprocess.PIPE, preexec_fn=child_setup(case))
+        if case.remove_cwd:
+            os.rmdir(cwd)
+        stdout, stderr = process.communicate(case.stdin, timeout=120)
+        after = snapshot(work)
+    expected_stderr = case.expected_stderr(options.program + options.suffix)
+    problems = []
+    if case.stdout == "pipe" and stdout != case.out:
+        problems.append(f"stdout: got {describe(stdout)}, want {describe(case.out)}")
+    if ADDRESS.sub(b"at ADDRESS.\r\n", stderr) != expected_stderr:
+        problems.append(f"stderr: got {describe(stderr)}, want {describe(expected_stderr)}")
+    if process.returncode != case.status:
+        problems.append(f"exit status: got {process.returncode}, want {case.status}")
+    want_files = case.expected_files(before)
+    for name in sorted(set(after) | set(want_files)):
+        if after.get(name) != want_files.get(name):
+            problems.append(f"{name}: got {describe(after.get(name))}, want {describe(want_files.get(name))}")
+    return problems
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--bin-dir", required=True)
+    parser.add_argument("--suffix", default="")
+    parser.add_argument("--launcher", default="")
+    parser.add_argument("--tile-host", default="tiles.example.com")
+    parser.add_argument("--only", help="run only cases whose name contains this text")
+    options = parser.parse_args()
+    windows = options.suffix == ".exe"
+    passed = failed = skipped = 0
+    for case in cases.all_cases(options.program, options.tile_host, windows):
+        if options.only and options.only not in case.name:
+            continue
+        skip = case.skip_reason(windows)
+        if skip:
+            print(f"SKIP {case.name}: {skip}")
+            skipped += 1
+            continue
+        problems = run_case(case, options)
+        if problems:
+            failed += 1
+            print(f"FAIL {case.name}")
+            for problem in problems:
+                print(f"    {problem}")
+        else:
+            passed += 1
+            print(f"ok   {case.name}")
+    print(f"{passed} passed, {failed} failed, {skipped} skipped")
+    return 1 if failed or not passed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
