@@ -22,7 +22,7 @@ install_packages() {
   fi
 }
 
-BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev python3)
+BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev python3 time)
 
 demo() {
   install_packages "${BUILD_PACKAGES[@]}"
