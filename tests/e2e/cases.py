@@ -45,7 +45,7 @@ class Case:
         self.status = status if status is not None else (1 if fatal else 0)
         self.files = files  # the whole directory afterwards; None: as before the run
         self.setup = setup
-        self.stdout = stdout  # "pipe", "closed" or "full"
+        self.stdout = stdout  # "pipe", "closed", "full" or "broken pipe"
         self.max_open_files = max_open_files
         self.remove_cwd = remove_cwd
         self.posix_only = posix_only  # why the case cannot run on Windows
@@ -121,6 +121,8 @@ def common_cases(program):
              fatal=("EInOutError", "I/O error 9"), posix_only="no closed standard handle under Wine"),
         Case("full standard output", args=["7eb1", "7ec1", "8041", "8051"] + name, stdout="full",
              fatal=("EInOutError", "I/O error 28"), posix_only="/dev/full is a Linux device"),
+        Case("standard output a pipe nobody reads", args=["7eb1", "7ec1", "8041", "8051"] + name,
+             stdout="broken pipe", fatal=("EInOutError", "I/O error 32"), posix_only="EPIPE is a POSIX error"),
         Case("full standard output at the usage line", args=["7eb1"], stdout="full",
              fatal=("EInOutError", "I/O error 28"), posix_only="/dev/full is a Linux device"),
         Case("empty arguments are skipped", args=["", "7eb1", "", "7eg1", "8041", "8051"] + name + [""],

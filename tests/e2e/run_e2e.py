@@ -64,6 +64,9 @@ def run_case(case, options):
         stdout_target = subprocess.PIPE
         if case.stdout == "full":
             stdout_target = open("/dev/full", "wb")
+        elif case.stdout == "broken pipe":
+            reader, stdout_target = os.pipe()
+            os.close(reader)
         cwd = work
         if case.remove_cwd:
             cwd = os.path.join(work, "gone")
@@ -73,6 +76,8 @@ def run_case(case, options):
                                    stderr=subprocess.PIPE, preexec_fn=child_setup(case))
         if case.remove_cwd:
             os.rmdir(cwd)
+        if case.stdout == "broken pipe":
+            os.close(stdout_target)
         stdout, stderr = process.communicate(case.stdin, timeout=120)
         after = snapshot(work)
     expected_stderr = case.expected_stderr(options.program + options.suffix)
@@ -99,6 +104,7 @@ def main():
     parser.add_argument("--tile-host", default="tiles.example.com")
     parser.add_argument("--only", help="run only cases whose name contains this text")
     options = parser.parse_args()
+    options.bin_dir = os.path.abspath(options.bin_dir)
     windows = options.suffix == ".exe"
     passed = failed = skipped = 0
     for case in cases.all_cases(options.program, options.tile_host, windows):
