@@ -55,6 +55,6 @@ std::string ProgramFileName(int argc, char** argv);
 std::uint32_t RelativeCodeAddress(const void* address);
 // Converts text from the ANSI to the console's OEM code page, where the
 // platform distinguishes the two.
-std::string AnsiToOem(const std::string& text);
+std::string ToOemCodePage(const std::string& text);
 
 }  // namespace rastrel::platform

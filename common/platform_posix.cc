@@ -113,6 +113,6 @@ std::uint32_t RelativeCodeAddress(const void* address) {
   return static_cast<std::uint32_t>(absolute - reinterpret_cast<std::uintptr_t>(info.dli_fbase));
 }
 
-std::string AnsiToOem(const std::string& text) { return text; }
+std::string ToOemCodePage(const std::string& text) { return text; }
 
 }  // namespace rastrel::platform

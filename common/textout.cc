@@ -247,7 +247,7 @@ int ReportFatal(const Exception& failure, const std::string& program_name) {
       {failure.ClassName(), program_name,
        CodeAddress{platform::RelativeCodeAddress(failure.Address())}, message, period});
   if (report.size() > kMaxReport) report.resize(kMaxReport);
-  report = platform::AnsiToOem(report) + "\r\n";
+  report = platform::ToOemCodePage(report) + "\r\n";
   platform::WriteStderr(report.data(), report.size());
   return 1;
 }

@@ -33,6 +33,20 @@ TEST(SplitCommandLine, Rules) {
   for (const auto& c : cases) EXPECT_EQ(SplitCommandLine(c.line), c.expected) << c.line;
 }
 
+TEST(SkipProgramName, NameRunsToTheFirstSeparatorOutsideQuotes) {
+  const struct {
+    const char* line;
+    const char* rest;
+  } cases[] = {
+      {"rastrel2.exe 7eb1", " 7eb1"},
+      {"\"c:\\program files\\rastrel2.exe\" 7eb1", " 7eb1"},
+      {"c:\\my\"dir x\"\\r.exe\ta", "\ta"},
+      {"rastrel2", ""},
+      {"\"unterminated name", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SkipProgramName(c.line), c.rest) << c.line;
+}
+
 // Hands out `input` in chunks of `chunk` bytes, as a pipe may.
 LineReader ReaderOver(const std::string& input, std::size_t chunk) {
   auto position = std::make_shared<std::size_t>(0);

@@ -36,7 +36,7 @@ MAP_PROGRESS = b"Generuji MAP soubor...\r\n"
 class Case:
     def __init__(self, name, args=None, stdin=b"", out=b"", fatal=None, status=None, files=None,
                  setup=None, stdout="pipe", max_open_files=None, remove_cwd=False, posix_only=None,
-                 windows_only=False):
+                 windows_only=False, command_line=None):
         self.name = name
         self.args = args
         self.stdin = stdin
@@ -49,7 +49,8 @@ class Case:
         self.max_open_files = max_open_files
         self.remove_cwd = remove_cwd
         self.posix_only = posix_only  # why the case cannot run on Windows
-        self.windows_only = windows_only
+        self.windows_only = windows_only or command_line is not None
+        self.command_line = command_line  # typed at the Windows prompt after the program name
 
     def expected_stderr(self, program_file):
         if not self.fatal:
@@ -125,6 +126,11 @@ def common_cases(program):
              stdout="broken pipe", fatal=("EInOutError", "I/O error 32"), posix_only="EPIPE is a POSIX error"),
         Case("full standard output at the usage line", args=["7eb1"], stdout="full",
              fatal=("EInOutError", "I/O error 28"), posix_only="/dev/full is a Linux device"),
+        Case("bad key with a non-ASCII byte is quoted as it came", args=["7\u00e9b1", "7ec1", "8041", "8051"] + name,
+             fatal=("EConvertError", "'$7\u00c3\u00a9b1' is not a valid integer value"),
+             posix_only="Windows converts the report to the OEM code page"),
+        Case("report converted to the OEM code page", args=["7\u00e9b1", "7ec1", "8041", "8051"] + name,
+             fatal=("EConvertError", "'$7\x82b1' is not a valid integer value"), windows_only=True),
         Case("empty arguments are skipped", args=["", "7eb1", "", "7eg1", "8041", "8051"] + name + [""],
              fatal=bad_key("7eg1")),
     ]
@@ -325,6 +331,20 @@ def rastrel2_cases():
         Case("conv.cmd on a full disk", args=example, out=grid(3, 3),
              setup=write_files({"conv.cmd": ("link", "/dev/full")}), fatal=("EInOutError", "I/O error 28"),
              files={"conv.cmd": ("link", "/dev/full")}, posix_only="/dev/full is a Linux device"),
+        Case("quoted map name with blanks", command_line='7eb1 7eb1 8041 8041 "My Map"',
+             out=grid(1, 1) + MAP_PROGRESS + DONE,
+             files={"conv.cmd": ONE_TILE_BLOCK + conversion_tail("My Map"),
+                    "My Map.map": map_file("My Map", point(1, 0, 0, 451424, 5503648),
+                                           point(2, 255, 255, 452448, 5502624))}),
+        Case("quotes touching unquoted text", command_line='7eb1 "7e"b1 80"41" 8041 "a"b',
+             out=grid(1, 1) + MAP_PROGRESS + DONE,
+             files={"conv.cmd": ONE_TILE_BLOCK + conversion_tail("ab"),
+                    "ab.map": map_file("ab", point(1, 0, 0, 451424, 5503648), point(2, 255, 255, 452448, 5502624))}),
+        Case("lone pairs of quotes skipped", command_line='"" 7eb1  ""  7eb1 8041\t8041 m ""',
+             out=grid(1, 1) + MAP_PROGRESS + DONE,
+             files={"conv.cmd": ONE_TILE_BLOCK + conversion_tail("m"),
+                    "m.map": map_file("m", point(1, 0, 0, 451424, 5503648), point(2, 255, 255, 452448, 5502624))}),
+        Case("quoted blank makes a bad key", command_line='7eb1 "7eb1 " 8041 8041 m', fatal=bad_key("7eb1 ")),
         Case("map name in a missing directory", args=["7eb1", "7ec1", "8041", "8051", "nodir/test"],
              out=grid(3, 3) + MAP_PROGRESS, fatal=("EInOutError", "Invalid filename"),
              files={"conv.cmd": EXAMPLE_BLOCK.replace(b"=test.png", b"=nodir/test.png")}),

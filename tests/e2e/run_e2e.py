@@ -55,9 +55,19 @@ def child_setup(case):
     return run
 
 
+def windows_command(options, program, command_line, script_dir):
+    """Starts the program through cmd with `command_line` exactly as typed,
+    so the program splits the raw text itself, as it does on Windows."""
+    script = os.path.join(script_dir, "run.cmd")
+    with open(script, "wb") as f:
+        f.write(b"@Z:" + program.replace("/", "\\").encode() + b" " + command_line.encode("cp1252") + b"\r\n")
+    return shlex.split(options.launcher) + ["cmd", "/c", "Z:" + script.replace("/", "\\")]
+
+
 def run_case(case, options):
     program = os.path.join(options.bin_dir, options.program + options.suffix)
-    with tempfile.TemporaryDirectory(prefix="rastrel-e2e-") as work:
+    with tempfile.TemporaryDirectory(prefix="rastrel-e2e-") as work, \
+            tempfile.TemporaryDirectory(prefix="rastrel-cmd-") as script_dir:
         if case.setup:
             case.setup(work)
         before = snapshot(work)
@@ -72,6 +82,8 @@ def run_case(case, options):
             cwd = os.path.join(work, "gone")
             os.mkdir(cwd)
         argv = shlex.split(options.launcher) + [program] + (case.args or [])
+        if case.command_line is not None:
+            argv = windows_command(options, program, case.command_line, script_dir)
         process = subprocess.Popen(argv, cwd=cwd, stdin=subprocess.PIPE, stdout=stdout_target,
                                    stderr=subprocess.PIPE, preexec_fn=child_setup(case))
         if case.remove_cwd:
@@ -95,6 +107,16 @@ def run_case(case, options):
     return problems
 
 
+def start_wine_server(options):
+    """Keeps one Wine server running between the program starts, ending by
+    itself a few seconds after the last. Without it each start would launch a
+    server that inherits the case's output pipes and holds them open."""
+    subprocess.Popen(["wineserver", "-f", "-p5"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                     stderr=subprocess.DEVNULL, start_new_session=True)
+    subprocess.run(shlex.split(options.launcher) + ["cmd", "/c", "exit"], stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", required=True)
@@ -106,6 +128,8 @@ def main():
     options = parser.parse_args()
     options.bin_dir = os.path.abspath(options.bin_dir)
     windows = options.suffix == ".exe"
+    if "wine" in options.launcher:
+        start_wine_server(options)
     passed = failed = skipped = 0
     for case in cases.all_cases(options.program, options.tile_host, windows):
         if options.only and options.only not in case.name:

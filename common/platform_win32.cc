@@ -1,0 +1,114 @@
+// Win32 implementation of the platform interface. Files and the console go
+// through the Win32 API directly (no C runtime translation of line ends), and
+// its error codes reach the user as they are.
+#include <windows.h>
+
+#include "console.h"
+#include "platform.h"
+
+namespace rastrel::platform {
+
+namespace {
+
+HANDLE ToHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+
+IoStatus LastStatus(Operation operation) { return StatusOf(static_cast<int>(::GetLastError()), operation); }
+
+IoStatus WriteAll(HANDLE handle, const char* data, std::size_t size) {
+  while (size > 0) {
+    const DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+    DWORD written = 0;
+    if (!::WriteFile(handle, data, chunk, &written, nullptr)) return LastStatus(Operation::kOther);
+    data += written;
+    size -= written;
+  }
+  return IoStatus::Ok();
+}
+
+std::string BaseName(const std::string& path) { return path.substr(path.find_last_of("\\/:") + 1); }
+
+}  // namespace
+
+IoStatus StatusOf(int os_error, Operation) {
+  // Windows' own codes 2 to 5 are the named conditions.
+  if (os_error >= 2 && os_error <= 5) return IoStatus::Named(os_error);
+  return IoStatus::System(os_error);
+}
+
+IoStatus OpenFile(const std::string& name, OpenMode mode, FileHandle& file) {
+  const bool append = mode == OpenMode::kAppend;
+  HANDLE handle = ::CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                append ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const Operation operation = append ? Operation::kAppend : Operation::kCreate;
+  if (handle == INVALID_HANDLE_VALUE) return LastStatus(operation);
+  if (append && ::SetFilePointer(handle, 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
+      ::GetLastError() != NO_ERROR) {
+    const IoStatus status = LastStatus(operation);
+    ::CloseHandle(handle);
+    return status;
+  }
+  file = reinterpret_cast<FileHandle>(handle);
+  return IoStatus::Ok();
+}
+
+IoStatus WriteFile(FileHandle file, const char* data, std::size_t size) { return WriteAll(ToHandle(file), data, size); }
+
+IoStatus CloseFile(FileHandle file) {
+  return ::CloseHandle(ToHandle(file)) ? IoStatus::Ok() : LastStatus(Operation::kOther);
+}
+
+bool IsExistingFile(const std::string& name) {
+  const DWORD attributes = ::GetFileAttributesA(name.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+IoStatus WriteStdout(const char* data, std::size_t size) {
+  return WriteAll(::GetStdHandle(STD_OUTPUT_HANDLE), data, size);
+}
+
+IoStatus WriteStderr(const char* data, std::size_t size) {
+  return WriteAll(::GetStdHandle(STD_ERROR_HANDLE), data, size);
+}
+
+IoStatus ReadStdin(char* buffer, std::size_t capacity, std::size_t& got) {
+  const DWORD chunk = capacity > 0x40000000 ? 0x40000000 : static_cast<DWORD>(capacity);
+  DWORD count = 0;
+  got = 0;
+  if (::ReadFile(::GetStdHandle(STD_INPUT_HANDLE), buffer, chunk, &count, nullptr)) {
+    got = count;
+    return IoStatus::Ok();
+  }
+  // A pipe whose writer has gone is the end of the input, not a failure.
+  if (::GetLastError() == ERROR_BROKEN_PIPE) return IoStatus::Ok();
+  return LastStatus(Operation::kOther);
+}
+
+void InitProcess() {
+  // Failures are reported on the console, never in a dialog box.
+  ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+}
+
+std::vector<std::string> CommandLineArguments(int, char**) {
+  // The core's own splitting rules, not the C runtime's.
+  return SplitCommandLine(SkipProgramName(::GetCommandLineA()));
+}
+
+std::string ProgramFileName(int, char**) {
+  char path[MAX_PATH + 1];
+  const DWORD length = ::GetModuleFileNameA(nullptr, path, sizeof path);
+  if (length == 0 || length >= sizeof path) return "rastrel.exe";
+  return BaseName(std::string(path, length));
+}
+
+std::uint32_t RelativeCodeAddress(const void* address) {
+  const auto base = reinterpret_cast<std::uintptr_t>(::GetModuleHandleA(nullptr));
+  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(address) - base);
+}
+
+std::string ToOemCodePage(const std::string& text) {
+  std::string converted = text;
+  if (!converted.empty()) ::CharToOemBuffA(text.data(), converted.data(), static_cast<DWORD>(text.size()));
+  return converted;
+}
+
+}  // namespace rastrel::platform
