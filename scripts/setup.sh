@@ -26,6 +26,9 @@ BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev python3 time)
 # Windows builds, and Wine to test them (32-bit Wine needs the i386 architecture).
 WINDOWS_PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest wine wine64 wine32:i386)
 
+# The real tools the generated files drive, for the integration test.
+TOOL_PACKAGES=(wget netpbm gdal-bin)
+
 enable_i386() {
   dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
 }
@@ -48,7 +51,7 @@ demo() {
 
 run_tests() {
   enable_i386
-  install_packages "${BUILD_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}"
+  install_packages "${BUILD_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" "${TOOL_PACKAGES[@]}"
   for preset in debug win32 win64; do
     echo "== preset $preset"
     cmake --workflow --preset "$preset"
