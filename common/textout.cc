@@ -56,9 +56,12 @@ constexpr Directive kDirectives[] = {
     {"%p", Directive::Style::kAddress, 0},
 };
 
+// `rest` starts with '%'. The character after it tells the directives apart
+// cheaply; only a candidate is compared whole.
 const Directive* MatchDirective(std::string_view rest) {
+  if (rest.size() < 2) return nullptr;
   for (const Directive& directive : kDirectives) {
-    if (rest.starts_with(directive.text)) return &directive;
+    if (directive.text[1] == rest[1] && rest.starts_with(directive.text)) return &directive;
   }
   return nullptr;
 }
@@ -197,7 +200,7 @@ void TextSink::Open(platform::OpenMode mode) {
   used_ = 0;
 }
 
-void TextSink::Write(std::string_view text) {
+void TextSink::WriteSlowly(std::string_view text) {
   if (target_ == Target::kStandardOutput) {
     CheckIo(platform::WriteStdout(text.data(), text.size()));
     return;

@@ -7,6 +7,7 @@
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -140,7 +141,15 @@ class TextSink {
   const std::string& Name() const { return name_; }
   void OpenCreate() { Open(platform::OpenMode::kCreate); }
   void OpenAppend() { Open(platform::OpenMode::kAppend); }
-  void Write(std::string_view text);
+  void Write(std::string_view text) {
+    // Most pieces fit the buffer whole: the hot path of every file.
+    if (open_ && used_ + text.size() < kBufferSize) {
+      std::memcpy(buffer_.data() + used_, text.data(), text.size());
+      used_ += text.size();
+      return;
+    }
+    WriteSlowly(text);
+  }
   void EndLine() { Write("\r\n"); }
   void WriteLine(std::string_view text) {
     Write(text);
@@ -150,6 +159,7 @@ class TextSink {
 
  private:
   void Open(platform::OpenMode mode);
+  void WriteSlowly(std::string_view text);
   void WriteBuffered(std::string_view text);
   void FlushBuffer();
 

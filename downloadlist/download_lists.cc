@@ -17,36 +17,49 @@ namespace {
 
 struct ListFile {
   const char* name;
-  const char* line_format;  // takes the x and the y key label
+  // Everything of a line up to its y label: takes the x label. The tile's y
+  // label ends the line.
+  const char* column_format;
 };
 
 // In the order the files are created, written per tile and closed.
 constexpr std::array<ListFile, 4> kListFiles = {{
-    {"wget_map.dat", RASTREL_BASE_ADDRESS "/turist/13_%s_%s"},
-    {"wget_cyk.dat", RASTREL_BASE_ADDRESS "/tcyklo/13_%s_%s"},
-    {"wget_tur.dat", RASTREL_BASE_ADDRESS "/ttur/13_%s_%s"},
-    {"do_merge.cmd", "@call merge_fn.cmd %s_%s"},
+    {"wget_map.dat", RASTREL_BASE_ADDRESS "/turist/13_%s_"},
+    {"wget_cyk.dat", RASTREL_BASE_ADDRESS "/tcyklo/13_%s_"},
+    {"wget_tur.dat", RASTREL_BASE_ADDRESS "/ttur/13_%s_"},
+    {"do_merge.cmd", "@call merge_fn.cmd %s_"},
 }};
+
+using ListArray = std::array<TextSink, kListFiles.size()>;
+
+// The lines of one column differ only in their y label, so each file's line
+// head is formatted once per column. Every line is lower-cased whole; the
+// key labels are lower-case already, so lower-casing the head is the same.
+void FormatColumnHeads(TileKey x, std::array<std::string, kListFiles.size()>& heads) {
+  const KeyLabel label(x);
+  for (std::size_t f = 0; f < heads.size(); ++f) {
+    heads[f] = FormatText(kListFiles[f].column_format, {label.View()});
+    ToLowerAscii(heads[f]);
+  }
+}
 
 }  // namespace
 
 void WriteDownloadLists(const GridRequest& request) {
-  std::array<TextSink, kListFiles.size()> files;
+  ListArray files;
   for (std::size_t f = 0; f < files.size(); ++f) files[f].Bind(kListFiles[f].name);
   for (TextSink& file : files) file.OpenCreate();
 
   const std::int32_t columns = StepCount(request.X());
   const std::int32_t rows = StepCount(request.Y());
-  std::string line;  // reused for every line, so nothing is allocated per tile
+  std::array<std::string, kListFiles.size()> heads;
   for (std::int32_t i = 0; i <= columns; ++i) {
-    const KeyLabel x(KeyAt(request.X(), i));
+    FormatColumnHeads(KeyAt(request.X(), i), heads);
     for (std::int32_t j = 0; j <= rows; ++j) {
       const KeyLabel y(KeyAt(request.Y(), j));
       for (std::size_t f = 0; f < files.size(); ++f) {
-        line.clear();
-        AppendFormatted(line, kListFiles[f].line_format, {x.View(), y.View()});
-        ToLowerAscii(line);
-        files[f].WriteLine(line);
+        files[f].Write(heads[f]);
+        files[f].WriteLine(y.View());
       }
     }
   }

@@ -17,28 +17,27 @@ void OpenScript(TextSink& script) {
   }
 }
 
-// "pnmcat -lr" joining the row's tiles west to east into its row image.
-void WriteRowLine(TextSink& script, const GridRequest& request, TileKey y, std::string& piece) {
+// "pnmcat -lr" joining the row's tiles west to east into its row image. A
+// tile's image is "tg/aa_X_Y.pnm " with its labels; the part after the x
+// label is the same for the whole row, so it is formatted once.
+void WriteRowLine(TextSink& script, const GridRequest& request, TileKey y) {
   const KeyLabel row(y);
+  const std::string tile_tail = FormatText("_%s.pnm ", {row.View()});
   script.Write("pnmcat -lr ");
   const std::int32_t columns = StepCount(request.X());
   for (std::int32_t c = 0; c <= columns; ++c) {
-    piece.clear();
-    AppendFormatted(piece, "tg/aa_%s_%s.pnm ", {KeyLabel(KeyAt(request.X(), c)).View(), row.View()});
-    script.Write(piece);
+    script.Write("tg/aa_");
+    script.Write(KeyLabel(KeyAt(request.X(), c)).View());
+    script.Write(tile_tail);
   }
-  piece.clear();
-  AppendFormatted(piece, "> line_%s.pnm", {row.View()});
-  script.WriteLine(piece);
+  script.WriteLine(FormatText("> line_%s.pnm", {row.View()}));
 }
 
 // "pnmcat -tb" stacking the row images, north-most first.
-void WriteStackLine(TextSink& script, const GridRequest& request, std::string& piece) {
+void WriteStackLine(TextSink& script, const GridRequest& request) {
   script.Write("pnmcat -tb ");
   for (std::int32_t r = StepCount(request.Y()); r >= 0; --r) {
-    piece.clear();
-    AppendFormatted(piece, "line_%s.pnm ", {KeyLabel(KeyAt(request.Y(), r)).View()});
-    script.Write(piece);
+    script.Write(FormatText("line_%s.pnm ", {KeyLabel(KeyAt(request.Y(), r)).View()}));
   }
   script.WriteLine("> temp.pnm ");
 }
@@ -48,11 +47,10 @@ void WriteStackLine(TextSink& script, const GridRequest& request, std::string& p
 void AppendMosaicScript(const GridRequest& request) {
   TextSink script;
   OpenScript(script);
-  std::string piece;  // reused for every name, so nothing is allocated per tile
   for (std::int32_t r = StepCount(request.Y()); r >= 0; --r) {
-    WriteRowLine(script, request, KeyAt(request.Y(), r), piece);
+    WriteRowLine(script, request, KeyAt(request.Y(), r));
   }
-  WriteStackLine(script, request, piece);
+  WriteStackLine(script, request);
   // The map name goes in exactly as entered and is never read as a format.
   script.WriteLine(FormatText("\"c:\\program files\\irfanview\\i_view32.exe\" temp.pnm /bpp=8 /convert=%s.png",
                               {request.map_name}));
