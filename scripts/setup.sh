@@ -2,7 +2,9 @@
 # Sets up a fresh Debian machine and builds rastrel.
 #   scripts/setup.sh demo   build the release and run both programs on the
 #                           example block in a scratch folder
-#   scripts/setup.sh test   build and run every test
+#   scripts/setup.sh test   build and run every test: native, under AddressSanitizer
+#                           and UndefinedBehaviorSanitizer, the Windows builds
+#                           under Wine, and the fuzz targets (30 s each)
 # Works as root or, through sudo, as a normal user.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -28,6 +30,8 @@ WINDOWS_PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest
 
 # The real tools the generated files drive, for the integration test.
 TOOL_PACKAGES=(wget netpbm gdal-bin)
+# clang with libFuzzer and the sanitizer runtimes, for the fuzz targets.
+FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 
 enable_i386() {
   dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
@@ -51,8 +55,8 @@ demo() {
 
 run_tests() {
   enable_i386
-  install_packages "${BUILD_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" "${TOOL_PACKAGES[@]}"
-  for preset in debug win32 win64; do
+  install_packages "${BUILD_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" "${TOOL_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}"
+  for preset in debug asan win32 win64 fuzz; do
     echo "== preset $preset"
     cmake --workflow --preset "$preset"
   done

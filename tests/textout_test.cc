@@ -47,6 +47,12 @@ TEST(FormatText, Directives) {
   }
 }
 
+TEST(FormatText, TextArgumentCopiedWhateverItHolds) {
+  std::string text;
+  for (int i = 0; i < (1 << 20); ++i) text += static_cast<char>("%sd\0\r\n\x1a\xe9"[i % 8]);
+  EXPECT_EQ(FormatText("%s", {text}), text);
+}
+
 TEST(FormatText, AppendsToWhatIsThere) {
   std::string out = "head:";
   AppendFormatted(out, "%s_%s", {"a", "b"});

@@ -84,10 +84,11 @@ def run_case(case, options):
         argv = shlex.split(options.launcher) + [program] + (case.args or [])
         if case.command_line is not None:
             argv = windows_command(options, program, case.command_line, script_dir)
+        if case.remove_cwd:
+            # The shell removes its own directory, then becomes the program.
+            argv = ["sh", "-c", 'rmdir "$PWD" && exec "$@"', "sh"] + argv
         process = subprocess.Popen(argv, cwd=cwd, stdin=subprocess.PIPE, stdout=stdout_target,
                                    stderr=subprocess.PIPE, preexec_fn=child_setup(case))
-        if case.remove_cwd:
-            os.rmdir(cwd)
         if case.stdout == "broken pipe":
             os.close(stdout_target)
         stdout, stderr = process.communicate(case.stdin, timeout=120)
@@ -124,6 +125,7 @@ def main():
     parser.add_argument("--suffix", default="")
     parser.add_argument("--launcher", default="")
     parser.add_argument("--tile-host", default="tiles.example.com")
+    parser.add_argument("--sanitized", action="store_true", help="the programs run under sanitizers")
     parser.add_argument("--only", help="run only cases whose name contains this text")
     options = parser.parse_args()
     options.bin_dir = os.path.abspath(options.bin_dir)
@@ -134,7 +136,7 @@ def main():
     for case in cases.all_cases(options.program, options.tile_host, windows):
         if options.only and options.only not in case.name:
             continue
-        skip = case.skip_reason(windows)
+        skip = case.skip_reason(windows, options.sanitized)
         if skip:
             print(f"SKIP {case.name}: {skip}")
             skipped += 1

@@ -1,0 +1,67 @@
+#!/usr/bin/env python3
+"""A 100 MB line on standard input in the dialogue: read whole, reported as
+not a valid number (the report cut at 1023 characters), with memory that
+follows the line and no crash. With too little address space for it the same
+run ends with the out-of-memory report."""
+import argparse
+import os
+import re
+import resource
+import subprocess
+import sys
+import tempfile
+
+SIZE = 100 * 1000 * 1000
+HEAD = (b"Rastrel 1 - seznamy dlazdic ke stazeni a skript pro jejich slouceni\r\n"
+        b'Zadej souradnice ve tvaru ????000h (napr. 7eb1000h jako "7eb1")\r\nX pocatek: ')
+problems = []
+
+
+def check(what, got, want):
+    if got != want:
+        problems.append(f"{what}: got {got!r:.300}, want {want!r:.300}")
+
+
+def run(program, line, limit=None):
+    """Runs the dialogue with `line` as input; returns the result and the
+    peak resident memory in KiB."""
+    def setup():
+        if limit:
+            resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+    with tempfile.NamedTemporaryFile("r") as memory:
+        result = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", memory.name, program], input=line,
+                                capture_output=True, preexec_fn=setup)
+        return result, int(memory.read().split()[-1])
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--bin-dir", required=True)
+    parser.add_argument("--sanitized", action="store_true", help="skip the address-space limit")
+    options = parser.parse_args()
+    program = os.path.join(os.path.abspath(options.bin_dir), "rastrel1")
+    line = b"7" * SIZE
+
+    result, peak_kib = run(program, line)
+    check("exit status", result.returncode, 1)
+    check("stdout", result.stdout, HEAD)
+    first = re.sub(rb"at [0-9A-F]{8}\.", b"at XXXXXXXX.", result.stderr)
+    report = b"Exception EConvertError in module rastrel1 at XXXXXXXX.\r\n'$" + line
+    check("stderr", first, report[:1023] + b"\r\n")
+    print(f"peak memory {peak_kib} KiB for a {SIZE // 1000000} MB line")
+    if not SIZE // 1024 < peak_kib < 6 * SIZE // 1024:
+        problems.append(f"peak memory {peak_kib} KiB is not in proportion to the line")
+
+    if not options.sanitized:
+        result, _ = run(program, line, limit=160 * 1024 * 1024)
+        check("out of memory: exit status", result.returncode, 1)
+        check("out of memory: stderr", re.sub(rb"at [0-9A-F]{8}\.", b"at XXXXXXXX.", result.stderr),
+              b"Exception EOutOfMemory in module rastrel1 at XXXXXXXX.\r\nOut of memory.\r\n\r\n")
+    for problem in problems:
+        print("FAIL", problem)
+    print(f"{0 if problems else 1} passed, {1 if problems else 0} failed")
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
