@@ -1,14 +1,5 @@
-# Cross-compiles for win64 Windows with MinGW-w64 (the POSIX-threads
-# variant, which GoogleTest needs); CTest starts the programs under Wine.
-set(CMAKE_SYSTEM_NAME Windows)
+# 64-bit Windows (the `win64` preset).
+set(MINGW_TRIPLE x86_64-w64-mingw32)
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
 set(RASTREL_PACKAGE_SUFFIX win64)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)

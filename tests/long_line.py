@@ -11,15 +11,11 @@ import subprocess
 import sys
 import tempfile
 
+from checks import check, finish, problem
+
 SIZE = 100 * 1000 * 1000
 HEAD = (b"Rastrel 1 - seznamy dlazdic ke stazeni a skript pro jejich slouceni\r\n"
         b'Zadej souradnice ve tvaru ????000h (napr. 7eb1000h jako "7eb1")\r\nX pocatek: ')
-problems = []
-
-
-def check(what, got, want):
-    if got != want:
-        problems.append(f"{what}: got {got!r:.300}, want {want!r:.300}")
 
 
 def run(program, line, limit=None):
@@ -50,17 +46,14 @@ def main():
     check("stderr", first, report[:1023] + b"\r\n")
     print(f"peak memory {peak_kib} KiB for a {SIZE // 1000000} MB line")
     if not SIZE // 1024 < peak_kib < 6 * SIZE // 1024:
-        problems.append(f"peak memory {peak_kib} KiB is not in proportion to the line")
+        problem(f"peak memory {peak_kib} KiB is not in proportion to the line")
 
     if not options.sanitized:
         result, _ = run(program, line, limit=160 * 1024 * 1024)
         check("out of memory: exit status", result.returncode, 1)
         check("out of memory: stderr", re.sub(rb"at [0-9A-F]{8}\.", b"at XXXXXXXX.", result.stderr),
               b"Exception EOutOfMemory in module rastrel1 at XXXXXXXX.\r\nOut of memory.\r\n\r\n")
-    for problem in problems:
-        print("FAIL", problem)
-    print(f"{0 if problems else 1} passed, {1 if problems else 0} failed")
-    return 1 if problems else 0
+    return finish()
 
 
 if __name__ == "__main__":

@@ -19,16 +19,13 @@ import sys
 import tempfile
 import threading
 
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from checks import check, finish, problem  # noqa: E402
+
 LOW_BLOCK = ("0ff0", "1000", "0ff8", "1000")     # 3 x 2 tiles, zero-padded labels
 EUROPE_BLOCK = ("7eb1", "7ec1", "8041", "8049")  # 3 x 2 tiles near 49.7 N 14.3 E
 LAYERS = ("map", "cyk", "tur")
 
-problems = []
-
-
-def check(what, got, want):
-    if got != want:
-        problems.append(f"{what}: got {got!r}, want {want!r}")
 
 
 def sh(command, cwd, env=None):
@@ -129,17 +126,17 @@ def check_calibration(work, name, columns, rows):
     wkt = info["coordinateSystem"]["wkt"]
     for part in ('"UTM zone 33N"', 'BASEGEOGCRS["WGS 84"'):
         if part not in wkt:
-            problems.append(f"projection lacks {part}: {wkt}")
+            problem(f"projection lacks {part}: {wkt}")
     transform = info["geoTransform"]
     check("origin (north-west corner)", (transform[0], transform[3]), (451424.0, 5504672.0))
     check("rotation", (transform[2], transform[4]), (0.0, 0.0))
     for axis, size, tiles in (("x", transform[1], len(columns)), ("y", -transform[5], len(rows))):
         want = 1024 * tiles / (256 * tiles - 1)
         if abs(size - want) > 1e-9:
-            problems.append(f"pixel size on {axis}: got {size}, want {want}")
+            problem(f"pixel size on {axis}: got {size}, want {want}")
     for lon, lat in info["wgs84Extent"]["coordinates"][0]:
         if not (12 < lon < 19 and 48 < lat < 52):
-            problems.append(f"corner {lat} N {lon} E lies outside central Europe")
+            problem(f"corner {lat} N {lon} E lies outside central Europe")
 
 
 def block_keys(block):
@@ -161,10 +158,7 @@ def main():
             sh(f"{bin_dir}/rastrel2 {' '.join(block)} {name} > /dev/null", work)
             check_mosaic(work, name, columns, rows)
         check_calibration(work, "eu", *block_keys(EUROPE_BLOCK))
-    for problem in problems:
-        print("FAIL", problem)
-    print(f"{0 if problems else 1} passed, {1 if problems else 0} failed")
-    return 1 if problems else 0
+    return finish()
 
 
 if __name__ == "__main__":

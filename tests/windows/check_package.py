@@ -9,6 +9,9 @@ import sys
 import tempfile
 import zipfile
 
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from checks import check, finish, problem  # noqa: E402
+
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "msvcrt.dll", "advapi32.dll", "ntdll.dll"}
 PROGRAMS = ["rastrel1.exe", "rastrel2.exe"]
 
@@ -24,12 +27,11 @@ def main():
     parser.add_argument("--objdump", required=True)
     parser.add_argument("--name", required=True)
     options = parser.parse_args()
-    problems = []
     for program in PROGRAMS:
         dlls = imported_dlls(options.objdump, os.path.join(options.build_dir, program))
         print(f"{program} imports {sorted(dlls)}")
         if not dlls or dlls - SYSTEM_DLLS:
-            problems.append(f"{program} needs DLLs beyond the system's: {sorted(dlls - SYSTEM_DLLS)}")
+            problem(f"{program} needs DLLs beyond the system's: {sorted(dlls - SYSTEM_DLLS)}")
     with tempfile.TemporaryDirectory() as out:
         subprocess.run(["cpack", "--config", os.path.join(options.build_dir, "CPackConfig.cmake"), "-B", out],
                        check=True, capture_output=True)
@@ -37,12 +39,8 @@ def main():
         names = sorted(zipfile.ZipFile(archive).namelist())
     want = sorted(f"{options.name}/{f}" for f in PROGRAMS + ["README.md", "LICENSE"])
     print(f"{options.name}.zip holds {names}")
-    if names != want:
-        problems.append(f"package holds {names}, want {want}")
-    for problem in problems:
-        print("FAIL", problem)
-    print(f"{0 if problems else 1} passed, {1 if problems else 0} failed")
-    return 1 if problems else 0
+    check("package", names, want)
+    return finish()
 
 
 if __name__ == "__main__":
