@@ -6,7 +6,7 @@ Builds the release preset, then in one run times whole processes on blocks of
 median), the same bytes written in 128-byte write() calls (the design's
 floor) and in 1 MiB calls, and an awk script that writes rastrel1's four files
 (checked equal byte for byte); records each program's peak resident memory;
-prints one table. Usage: bench/bench.py [--runs N]
+prints one table. Usage: python3 bench/bench.py [--runs N]
 """
 import argparse
 import filecmp
@@ -116,14 +116,14 @@ def print_table(rows):
 
 
 def describe_machine(work):
-    disk = subprocess.run(["df", "-h", "--output=source,fstype,size", work], capture_output=True,
-                          text=True).stdout.splitlines()[-1]
+    disk = " ".join(subprocess.run(["df", "-h", "--output=source,fstype,size", work], capture_output=True,
+                                   text=True).stdout.splitlines()[-1].split())
     return f"{os.cpu_count()} cores, {platform.machine()}, Linux {platform.release()}; disk {disk}"
 
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--runs", type=int, default=7)
     parser.add_argument("--tile-host", default="tiles.example.com")
     options = parser.parse_args()
     build()
