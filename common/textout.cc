@@ -193,8 +193,7 @@ TextSink::~TextSink() {
 }
 
 void TextSink::Open(platform::OpenMode mode) {
-  // Longer names are refused before the operating system sees them.
-  if (name_.size() > kMaxFileName) RaiseInOutError(InvalidFileName());
+  if (!IsUsableFileName(name_)) RaiseInOutError(InvalidFileName());
   CheckIo(platform::OpenFile(name_, mode, file_));
   open_ = true;
   used_ = 0;
@@ -237,6 +236,14 @@ void TextSink::Close() {
 }
 
 bool IsExistingFile(const std::string& name) { return platform::IsExistingFile(name); }
+
+bool IsUsableFileName(std::string_view name) {
+  constexpr std::size_t kMaxName = 259;
+  constexpr std::size_t kMaxPart = 255;
+  const std::size_t last_separator = name.find_last_of("/\\");
+  const std::size_t part = last_separator == std::string_view::npos ? name.size() : name.size() - last_separator - 1;
+  return name.size() <= kMaxName && part <= kMaxPart;
+}
 
 // ---- Fatal report ------------------------------------------------------
 

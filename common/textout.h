@@ -128,7 +128,6 @@ class TextSink {
  public:
   enum class Target { kFile, kStandardOutput };
   static constexpr std::size_t kBufferSize = 128;
-  static constexpr std::size_t kMaxFileName = 259;
 
   explicit TextSink(Target target = Target::kFile) : target_(target) {}
   TextSink(const TextSink&) = delete;
@@ -173,6 +172,11 @@ class TextSink {
 
 // True only for an existing entry that is not a directory.
 bool IsExistingFile(const std::string& name);
+
+// Whether a file may have this name: at most 259 characters, and its last part
+// (after the last / or \) at most 255, the limit of the file systems in use.
+// Longer names are refused with "Invalid filename" before the system is asked.
+bool IsUsableFileName(std::string_view name);
 
 // ---- Fatal report ------------------------------------------------------
 

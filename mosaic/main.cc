@@ -16,7 +16,9 @@ void CheckRequest(const GridRequest& request) {
   if (rastrel::TileCount(request.X()) < 1 || rastrel::TileCount(request.Y()) < 1) {
     rastrel::RaiseGridError("Empty tile grid: a stop key is lower than its start key");
   }
-  if (rastrel::CalibrationFileName(request).size() > TextSink::kMaxFileName) rastrel::RaiseInOutError(rastrel::InvalidFileName());
+  if (!rastrel::IsUsableFileName(rastrel::CalibrationFileName(request))) {
+    rastrel::RaiseInOutError(rastrel::InvalidFileName());
+  }
 }
 
 void Generate(const GridRequest& request, TextSink& console) {

@@ -102,9 +102,21 @@ TEST(InOutMessage, NamedCodesAndTheRest) {
   EXPECT_EQ(InOutMessage(IoStatus::System(112)), "I/O error 112");
 }
 
+TEST(IsUsableFileName, LengthOfTheNameAndOfItsLastPart) {
+  const std::string part255(255, 'n');
+  EXPECT_TRUE(IsUsableFileName(part255));
+  EXPECT_FALSE(IsUsableFileName(part255 + "x"));
+  EXPECT_TRUE(IsUsableFileName("dir/" + part255));
+  EXPECT_TRUE(IsUsableFileName("dir\\" + part255));
+  EXPECT_FALSE(IsUsableFileName("d/" + part255 + "x"));
+  EXPECT_TRUE(IsUsableFileName(std::string(100, 'd') + "/" + std::string(158, 'n')));
+  EXPECT_FALSE(IsUsableFileName(std::string(100, 'd') + "/" + std::string(159, 'n')));
+  EXPECT_TRUE(IsUsableFileName(""));
+}
+
 TEST(TextSink, OverlongNameRefusedBeforeTheSystemIsAsked) {
   TextSink sink;
-  sink.Bind(std::string(TextSink::kMaxFileName + 1, 'n'));
+  sink.Bind(std::string(260, 'n'));
   try {
     sink.OpenCreate();
     FAIL() << "opened";
