@@ -247,17 +247,22 @@ bool IsUsableFileName(std::string_view name) {
 
 // ---- Fatal report ------------------------------------------------------
 
+std::string FatalReportText(std::string_view class_name, std::string_view program_name, CodeAddress address,
+                            std::string_view message) {
+  constexpr std::size_t kMaxReport = 1023;
+  const char* period = !message.empty() && message.back() != '.' ? "." : "";
+  std::string report =
+      FormatText("Exception %s in module %s at %p.\r\n%s%s\r\n", {class_name, program_name, address, message, period});
+  if (report.size() > kMaxReport) report.resize(kMaxReport);
+  return report;
+}
+
 int ReportFatal(const Exception& failure, const std::string& program_name) {
   // Standard output is passed on at every write, so nothing is left to flush.
-  constexpr std::size_t kMaxReport = 1023;
-  const std::string& message = failure.Message();
-  const char* period = !message.empty() && message.back() != '.' ? "." : "";
-  std::string report = FormatText(
-      "Exception %s in module %s at %p.\r\n%s%s\r\n",
-      {failure.ClassName(), program_name,
-       CodeAddress{platform::RelativeCodeAddress(failure.Address())}, message, period});
-  if (report.size() > kMaxReport) report.resize(kMaxReport);
-  report = platform::ToOemCodePage(report) + "\r\n";
+  const CodeAddress address{platform::RelativeCodeAddress(failure.Address())};
+  const std::string report =
+      platform::ToOemCodePage(FatalReportText(failure.ClassName(), program_name, address, failure.Message())) +
+      "\r\n";
   platform::WriteStderr(report.data(), report.size());
   return 1;
 }

@@ -180,8 +180,14 @@ bool IsUsableFileName(std::string_view name);
 
 // ---- Fatal report ------------------------------------------------------
 
-// Writes the report of `failure` to standard error and returns the exit
-// status of a failed run (1).
+// The report's text: the failure's class, the program, the code address and
+// the message with a period added unless it has one, cut at 1023 characters.
+std::string FatalReportText(std::string_view class_name, std::string_view program_name, CodeAddress address,
+                            std::string_view message);
+
+// Writes the report of `failure` to standard error, in the console's code
+// page and followed by an empty line, and returns the exit status of a failed
+// run (1).
 int ReportFatal(const Exception& failure, const std::string& program_name);
 
 }  // namespace rastrel

@@ -91,6 +91,18 @@ TEST(ConvertInteger, RejectedWithMessageQuotingTheText) {
   }
 }
 
+TEST(FatalReportText, PeriodAndLength) {
+  EXPECT_EQ(FatalReportText("EInOutError", "rastrel2.exe", CodeAddress{0x2E5F8}, "File access denied"),
+            "Exception EInOutError in module rastrel2.exe at 0002E5F8.\r\nFile access denied.\r\n");
+  EXPECT_EQ(FatalReportText("EGridError", "rastrel2", CodeAddress{1}, "Ends in a period."),
+            "Exception EGridError in module rastrel2 at 00000001.\r\nEnds in a period.\r\n");
+  EXPECT_EQ(FatalReportText("Exception", "r", CodeAddress{0}, ""), "Exception Exception in module r at 00000000.\r\n\r\n");
+  const std::string report = FatalReportText("EConvertError", "rastrel1", CodeAddress{0}, std::string(5000, '7'));
+  EXPECT_EQ(report.size(), 1023u);
+  EXPECT_EQ(report.substr(0, 50), "Exception EConvertError in module rastrel1 at 0000");
+  EXPECT_EQ(report.back(), '7');
+}
+
 TEST(InOutMessage, NamedCodesAndTheRest) {
   using platform::IoStatus;
   EXPECT_EQ(InOutMessage(IoStatus::Named(2)), "File not found");
