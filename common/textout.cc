@@ -56,12 +56,9 @@ constexpr Directive kDirectives[] = {
     {"%p", Directive::Style::kAddress, 0},
 };
 
-// `rest` starts with '%'. The character after it tells the directives apart
-// cheaply; only a candidate is compared whole.
 const Directive* MatchDirective(std::string_view rest) {
-  if (rest.size() < 2) return nullptr;
   for (const Directive& directive : kDirectives) {
-    if (directive.text[1] == rest[1] && rest.starts_with(directive.text)) return &directive;
+    if (rest.starts_with(directive.text)) return &directive;
   }
   return nullptr;
 }

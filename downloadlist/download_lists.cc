@@ -30,8 +30,6 @@ constexpr std::array<ListFile, 4> kListFiles = {{
     {"do_merge.cmd", "@call merge_fn.cmd %s_"},
 }};
 
-using ListArray = std::array<TextSink, kListFiles.size()>;
-
 // The lines of one column differ only in their y label, so each file's line
 // head is formatted once per column. Every line is lower-cased whole; the
 // key labels are lower-case already, so lower-casing the head is the same.
@@ -46,7 +44,7 @@ void FormatColumnHeads(TileKey x, std::array<std::string, kListFiles.size()>& he
 }  // namespace
 
 void WriteDownloadLists(const GridRequest& request) {
-  ListArray files;
+  std::array<TextSink, kListFiles.size()> files;
   for (std::size_t f = 0; f < files.size(); ++f) files[f].Bind(kListFiles[f].name);
   for (TextSink& file : files) file.OpenCreate();
 

@@ -71,9 +71,9 @@ def run_case(case, options):
         if case.setup:
             case.setup(work)
         before = snapshot(work)
-        stdout_target = subprocess.PIPE
+        stdout_target = subprocess.PIPE  # "pipe", and "closed" (closed in the child)
         if case.stdout == "full":
-            stdout_target = open("/dev/full", "wb")
+            stdout_target = os.open("/dev/full", os.O_WRONLY)
         elif case.stdout == "broken pipe":
             reader, stdout_target = os.pipe()
             os.close(reader)
@@ -89,7 +89,7 @@ def run_case(case, options):
             argv = ["sh", "-c", 'rmdir "$PWD" && exec "$@"', "sh"] + argv
         process = subprocess.Popen(argv, cwd=cwd, stdin=subprocess.PIPE, stdout=stdout_target,
                                    stderr=subprocess.PIPE, preexec_fn=child_setup(case))
-        if case.stdout == "broken pipe":
+        if case.stdout in ("full", "broken pipe"):
             os.close(stdout_target)
         stdout, stderr = process.communicate(case.stdin, timeout=120)
         after = snapshot(work)
