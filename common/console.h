@@ -35,15 +35,6 @@ struct ProgramProfile {
   void (*generate)(const GridRequest& request, TextSink& console);
 };
 
-// Splits a command line at runs of bytes 1 to 32 outside double quotes. Quotes
-// are removed; quoted and unquoted pieces that touch form one argument; a
-// backslash is an ordinary byte. Empty arguments are skipped.
-std::vector<std::string> SplitCommandLine(std::string_view line);
-
-// What follows the program name in a whole command line: the name runs to
-// the first byte of 1 to 32 outside double quotes.
-std::string_view SkipProgramName(std::string_view command_line);
-
 // Reads lines from a byte source. A line ends at LF; every CR is dropped; the
 // byte 1A ends the input as its real end does. At the end every read returns
 // the text left, possibly empty, and never fails.

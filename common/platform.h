@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace rastrel::platform {
@@ -39,6 +40,8 @@ IoStatus WriteFile(FileHandle file, const char* data, std::size_t size);
 IoStatus CloseFile(FileHandle file);
 // True only for an existing entry that is not a directory.
 bool IsExistingFile(const std::string& name);
+// The bytes that separate folders in a file name.
+std::string_view PathSeparators();
 
 IoStatus WriteStdout(const char* data, std::size_t size);
 IoStatus WriteStderr(const char* data, std::size_t size);

@@ -1,13 +1,14 @@
 // POSIX implementation of the platform interface.
 #include "platform.h"
 
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+
+extern "C" [[gnu::visibility("hidden")]] const char __ehdr_start[];
 
 namespace rastrel::platform {
 
@@ -73,6 +74,8 @@ bool IsExistingFile(const std::string& name) {
   return ::stat(name.c_str(), &status) == 0 && !S_ISDIR(status.st_mode);
 }
 
+std::string_view PathSeparators() { return "/"; }
+
 IoStatus WriteStdout(const char* data, std::size_t size) { return WriteAll(STDOUT_FILENO, data, size); }
 
 IoStatus WriteStderr(const char* data, std::size_t size) { return WriteAll(STDERR_FILENO, data, size); }
@@ -89,9 +92,10 @@ IoStatus ReadStdin(char* buffer, std::size_t capacity, std::size_t& got) {
 }
 
 void InitProcess() {
-  // A closed pipe on standard output must become an error we report, not a
-  // silent death by signal.
+  // A closed pipe on standard output and a file grown past the size limit
+  // must become errors we report (EPIPE, EFBIG), not a silent death by signal.
   ::signal(SIGPIPE, SIG_IGN);
+  ::signal(SIGXFSZ, SIG_IGN);
 }
 
 std::vector<std::string> CommandLineArguments(int argc, char** argv) {
@@ -105,12 +109,10 @@ std::string ProgramFileName(int argc, char** argv) {
 }
 
 std::uint32_t RelativeCodeAddress(const void* address) {
-  Dl_info info;
-  const auto absolute = reinterpret_cast<std::uintptr_t>(address);
-  if (address == nullptr || ::dladdr(address, &info) == 0) {
-    return static_cast<std::uint32_t>(absolute);
-  }
-  return static_cast<std::uint32_t>(absolute - reinterpret_cast<std::uintptr_t>(info.dli_fbase));
+  // The linker places the program's ELF header at its load address, in a
+  // static program as in a dynamic one.
+  const auto base = reinterpret_cast<std::uintptr_t>(__ehdr_start);
+  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(address) - base);
 }
 
 std::string ToOemCodePage(const std::string& text) { return text; }

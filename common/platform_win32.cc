@@ -3,7 +3,7 @@
 // its error codes reach the user as they are.
 #include <windows.h>
 
-#include "console.h"
+#include "command_line.h"
 #include "platform.h"
 
 namespace rastrel::platform {
@@ -61,6 +61,8 @@ bool IsExistingFile(const std::string& name) {
   const DWORD attributes = ::GetFileAttributesA(name.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
+
+std::string_view PathSeparators() { return "/\\"; }
 
 IoStatus WriteStdout(const char* data, std::size_t size) {
   return WriteAll(::GetStdHandle(STD_OUTPUT_HANDLE), data, size);

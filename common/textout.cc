@@ -34,8 +34,10 @@ EInOutError::EInOutError(platform::IoStatus status, const void* address)
   throw EGridError(std::move(message), __builtin_return_address(0));
 }
 
-[[gnu::noinline]] [[noreturn]] static void RaiseConvertError(std::string_view text) {
-  throw EConvertError(FormatText("'%s' is not a valid integer value", {text}),
+// The message quotes no more of the text than the report can show, so a
+// huge typed line is never copied.
+[[gnu::noinline]] [[noreturn]] static void RaiseConvertError(std::string_view digits) {
+  throw EConvertError(FormatText("'$%s' is not a valid integer value", {digits.substr(0, kMaxReportSize)}),
                       __builtin_return_address(0));
 }
 
@@ -167,15 +169,15 @@ int HexDigitValue(char c) {
 
 }  // namespace
 
-std::int32_t ConvertInteger(std::string_view text) {
-  if (text.size() < 2 || text[0] != '$') RaiseConvertError(text);
+std::int32_t ConvertHexInteger(std::string_view digits) {
+  if (digits.empty()) RaiseConvertError(digits);
   std::uint32_t value = 0;
   int significant = 0;
-  for (char c : text.substr(1)) {
+  for (char c : digits) {
     const int digit = HexDigitValue(c);
-    if (digit < 0) RaiseConvertError(text);
+    if (digit < 0) RaiseConvertError(digits);
     if (value != 0 || digit != 0) ++significant;
-    if (significant > 8) RaiseConvertError(text);
+    if (significant > 8) RaiseConvertError(digits);
     value = value << 4 | static_cast<std::uint32_t>(digit);
   }
   return static_cast<std::int32_t>(value);
@@ -237,7 +239,9 @@ bool IsExistingFile(const std::string& name) { return platform::IsExistingFile(n
 bool IsUsableFileName(std::string_view name) {
   constexpr std::size_t kMaxName = 259;
   constexpr std::size_t kMaxPart = 255;
-  const std::size_t last_separator = name.find_last_of("/\\");
+  // The system would stop at a NUL and open another file than the one named.
+  if (name.find('\0') != std::string_view::npos) return false;
+  const std::size_t last_separator = name.find_last_of(platform::PathSeparators());
   const std::size_t part = last_separator == std::string_view::npos ? name.size() : name.size() - last_separator - 1;
   return name.size() <= kMaxName && part <= kMaxPart;
 }
@@ -246,11 +250,10 @@ bool IsUsableFileName(std::string_view name) {
 
 std::string FatalReportText(std::string_view class_name, std::string_view program_name, CodeAddress address,
                             std::string_view message) {
-  constexpr std::size_t kMaxReport = 1023;
   const char* period = !message.empty() && message.back() != '.' ? "." : "";
   std::string report =
       FormatText("Exception %s in module %s at %p.\r\n%s%s\r\n", {class_name, program_name, address, message, period});
-  if (report.size() > kMaxReport) report.resize(kMaxReport);
+  if (report.size() > kMaxReportSize) report.resize(kMaxReportSize);
   return report;
 }
 

@@ -113,10 +113,10 @@ char* FormatHexDigits(char* end, std::uint32_t value, int min_digits, bool upper
 // A-Z become a-z; every other byte stays as it is. No locale is consulted.
 void ToLowerAscii(std::string& text);
 
-// Converts "$" followed by 1 to 8 significant hexadecimal digits (any number
-// of leading zeros) to the 32-bit value read as signed. Anything else raises
-// EConvertError quoting `text`.
-std::int32_t ConvertInteger(std::string_view text);
+// The integer conversion of "$" followed by `digits`: 1 to 8 significant
+// hexadecimal digits (any number of leading zeros) give the 32-bit value read
+// as signed. Anything else raises EConvertError quoting "$" and the digits.
+std::int32_t ConvertHexInteger(std::string_view digits);
 
 // ---- Text sinks --------------------------------------------------------
 
@@ -173,12 +173,16 @@ class TextSink {
 // True only for an existing entry that is not a directory.
 bool IsExistingFile(const std::string& name);
 
-// Whether a file may have this name: at most 259 characters, and its last part
-// (after the last / or \) at most 255, the limit of the file systems in use.
-// Longer names are refused with "Invalid filename" before the system is asked.
+// Whether a file may have this name: no NUL byte, at most 259 characters,
+// and its last part (after the platform's last folder separator) at most 255,
+// the limit of the file systems in use. Other names are refused with
+// "Invalid filename" before the system is asked.
 bool IsUsableFileName(std::string_view name);
 
 // ---- Fatal report ------------------------------------------------------
+
+// The longest report shown; longer text is cut there.
+inline constexpr std::size_t kMaxReportSize = 1023;
 
 // The report's text: the failure's class, the program, the code address and
 // the message with a period added unless it has one, cut at 1023 characters.

@@ -1,16 +1,10 @@
 #include "tilegrid.h"
 
-#include <string>
-
 #include "textout.h"
 
 namespace rastrel {
 
-TileKey ParseTileKey(std::string_view text) {
-  std::string number = "$";
-  number += text;
-  return ConvertInteger(number);
-}
+TileKey ParseTileKey(std::string_view text) { return ConvertHexInteger(text); }
 
 std::int32_t StepCount(TileRange range) {
   const auto difference =

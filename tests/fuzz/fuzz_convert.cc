@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string text(reinterpret_cast<const char*>(data), size);
   const bool accept = ShouldAccept(text);
   try {
-    const std::int32_t value = rastrel::ConvertInteger(text);
+    const std::int32_t value = text.starts_with("$") ? rastrel::ConvertHexInteger(std::string_view(text).substr(1)) : throw rastrel::EConvertError("'" + text + "' is not a valid integer value", nullptr);
     FUZZ_CHECK(accept);
     const auto expected = static_cast<std::uint32_t>(std::strtoul(text.c_str() + 1, nullptr, 16));
     FUZZ_CHECK(static_cast<std::uint32_t>(value) == expected);
