@@ -1,6 +1,6 @@
 # Cross-compiles for Windows with MinGW-w64 for MINGW_TRIPLE (set by the
 # including toolchain file), using the POSIX-threads variant of the compilers,
-# which GoogleTest needs. CTest starts the programs under Wine.
+# which GoogleTest needs. The tests start the programs under Wine.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_C_COMPILER ${MINGW_TRIPLE}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${MINGW_TRIPLE}-g++-posix)
@@ -10,4 +10,3 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)

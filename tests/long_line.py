@@ -45,8 +45,10 @@ def main():
     report = b"Exception EConvertError in module rastrel1 at XXXXXXXX.\r\n'$" + line
     check("stderr", first, report[:1023] + b"\r\n")
     print(f"peak memory {peak_kib} KiB for a {SIZE // 1000000} MB line")
-    if not SIZE // 1024 < peak_kib < 6 * SIZE // 1024:
-        problem(f"peak memory {peak_kib} KiB is not in proportion to the line")
+    # The line is read once and never copied; the sanitizers' allocators
+    # keep freed blocks in quarantine, so the bound holds in the plain build.
+    if not options.sanitized and not SIZE // 1024 < peak_kib < 2.5 * SIZE / 1024:
+        problem(f"peak memory {peak_kib} KiB is not under 2.5 times the line")
 
     if not options.sanitized:
         result, _ = run(program, line, limit=160 * 1024 * 1024)

@@ -3,19 +3,21 @@
 for each case and compares stdout, stderr, the exit status and every file
 left in the directory, byte for byte.
 
-The same cases run a native build or a Windows build under Wine: --launcher
-names the command that starts the program and --suffix its file ending.
+The same cases run a native build or a Windows build under Wine: --wine
+gives the word size of the Windows build and --suffix its file ending.
 """
 import argparse
 import os
 import re
 import resource
-import shlex
 import subprocess
 import sys
 import tempfile
 
 import cases
+
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+import wine  # noqa: E402
 
 ADDRESS = re.compile(rb"at [0-9A-F]{8}\.\r\n")
 
@@ -61,7 +63,7 @@ def windows_command(options, program, command_line, script_dir):
     script = os.path.join(script_dir, "run.cmd")
     with open(script, "wb") as f:
         f.write(b"@Z:" + program.replace("/", "\\").encode() + b" " + command_line.encode("cp1252") + b"\r\n")
-    return shlex.split(options.launcher) + ["cmd", "/c", "Z:" + script.replace("/", "\\")]
+    return ["cmd", "/c", "Z:" + script.replace("/", "\\")]
 
 
 def run_case(case, options):
@@ -81,14 +83,17 @@ def run_case(case, options):
         if case.remove_cwd:
             cwd = os.path.join(work, "gone")
             os.mkdir(cwd)
-        argv = shlex.split(options.launcher) + [program] + (case.args or [])
+        argv = [program] + (case.args or [])
         if case.command_line is not None:
             argv = windows_command(options, program, case.command_line, script_dir)
+        env = None
+        if options.wine:
+            argv, env = wine.command(options.wine, argv), wine.environment(options.wine)
         if case.remove_cwd:
             # The shell removes its own directory, then becomes the program.
             argv = ["sh", "-c", 'rmdir "$PWD" && exec "$@"', "sh"] + argv
         process = subprocess.Popen(argv, cwd=cwd, stdin=subprocess.PIPE, stdout=stdout_target,
-                                   stderr=subprocess.PIPE, preexec_fn=child_setup(case))
+                                   stderr=subprocess.PIPE, preexec_fn=child_setup(case), env=env)
         if case.stdout in ("full", "broken pipe"):
             os.close(stdout_target)
         stdout, stderr = process.communicate(case.stdin, timeout=120)
@@ -112,10 +117,11 @@ def start_wine_server(options):
     """Keeps one Wine server running between the program starts, ending by
     itself a few seconds after the last. Without it each start would launch a
     server that inherits the case's output pipes and holds them open."""
+    env = wine.environment(options.wine)
     subprocess.Popen(["wineserver", "-f", "-p5"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                     stderr=subprocess.DEVNULL, start_new_session=True)
-    subprocess.run(shlex.split(options.launcher) + ["cmd", "/c", "exit"], stdin=subprocess.DEVNULL,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+                     stderr=subprocess.DEVNULL, start_new_session=True, env=env)
+    subprocess.run(wine.command(options.wine, ["cmd", "/c", "exit"]), stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120, env=env, check=True)
 
 
 def main():
@@ -123,14 +129,18 @@ def main():
     parser.add_argument("--program", required=True)
     parser.add_argument("--bin-dir", required=True)
     parser.add_argument("--suffix", default="")
-    parser.add_argument("--launcher", default="")
+    parser.add_argument("--wine", help="word size (32 or 64) of a Windows build run under Wine")
     parser.add_argument("--tile-host", default="tiles.example.com")
     parser.add_argument("--sanitized", action="store_true", help="the programs run under sanitizers")
     parser.add_argument("--only", help="run only cases whose name contains this text")
     options = parser.parse_args()
     options.bin_dir = os.path.abspath(options.bin_dir)
     windows = options.suffix == ".exe"
-    if "wine" in options.launcher:
+    if options.wine:
+        reason = wine.skip_reason()
+        if reason:
+            print(f"SKIP: {reason}")
+            return wine.SKIP
         start_wine_server(options)
     passed = failed = skipped = 0
     for case in cases.all_cases(options.program, options.tile_host, windows):

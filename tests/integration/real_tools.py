@@ -20,6 +20,7 @@ import tempfile
 import threading
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+import wine  # noqa: E402
 from checks import check, finish, problem  # noqa: E402
 
 LOW_BLOCK = ("0ff0", "1000", "0ff8", "1000")     # 3 x 2 tiles, zero-padded labels
@@ -78,7 +79,8 @@ def fetch_lists(work):
 def run_merge_script(work):
     with open(os.path.join(work, "merge_fn.cmd"), "wb") as f:
         f.write(b"@>>calls.txt echo %1\r\n")
-    sh("wine cmd /c do_merge.cmd", work, dict(os.environ, WINEDEBUG="-all"))
+    subprocess.run(wine.command("64", ["cmd", "/c", "do_merge.cmd"]), cwd=work, env=wine.environment("64"),
+                   check=True, timeout=300)
     check("merge_fn.cmd calls", read_lines(os.path.join(work, "calls.txt")),
           ["0ff0000_0ff8000", "0ff0000_1000000", "0ff8000_0ff8000", "0ff8000_1000000",
            "1000000_0ff8000", "1000000_1000000"])
