@@ -14,6 +14,10 @@
 
 #include "platform.h"
 
+#ifndef RASTREL_FILE_BUFFER_SIZE
+#error "RASTREL_FILE_BUFFER_SIZE must give the file buffer size (set by the build)"
+#endif
+
 namespace rastrel {
 
 // ---- Failures ----------------------------------------------------------
@@ -121,19 +125,21 @@ std::int32_t ConvertHexInteger(std::string_view digits);
 // ---- Text sinks --------------------------------------------------------
 
 // A text file bound to a name, or standard output. Lines end in CR LF. A file
-// sink collects bytes in a 128-byte buffer that is written when full and at
-// close; the console passes on every write at once, so prompts show before
+// sink collects bytes in a buffer of 128 bytes (the build may choose another
+// size) that is written when full and at close; the console passes on every write at once, so prompts show before
 // input is read. Every operation is checked and raises EInOutError.
 class TextSink {
  public:
   enum class Target { kFile, kStandardOutput };
-  static constexpr std::size_t kBufferSize = 128;
+  static constexpr std::size_t kBufferSize = RASTREL_FILE_BUFFER_SIZE;
 
   explicit TextSink(Target target = Target::kFile) : target_(target) {}
   TextSink(const TextSink&) = delete;
   TextSink& operator=(const TextSink&) = delete;
-  // A file still open (a failure is unwinding) gets its buffered bytes
-  // written and is closed, both without checks: nothing produced is lost.
+  // A file still open while a failure unwinds gets its buffered bytes written
+  // and is closed, both without checks: nothing produced is lost. Anywhere
+  // else an open file here is a path that forgot Close(): the debug builds
+  // stop on it.
   ~TextSink();
 
   void Bind(std::string name) { name_ = std::move(name); }

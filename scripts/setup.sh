@@ -3,8 +3,10 @@
 #   scripts/setup.sh demo   build the release and run both programs on the
 #                           example block in a scratch folder
 #   scripts/setup.sh test   build and run every test: native, under AddressSanitizer
-#                           and UndefinedBehaviorSanitizer, the Windows builds
-#                           under Wine, and the fuzz targets (30 s each)
+#                           and UndefinedBehaviorSanitizer, the static release
+#                           with its packages, a release with a 64 KiB file
+#                           buffer, the Windows builds under Wine, and 60 s of
+#                           fuzzing
 # Works as root or, through sudo, as a normal user.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -30,6 +32,8 @@ WINDOWS_PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest
 
 # The real tools the generated files drive, for the integration test.
 TOOL_PACKAGES=(wget netpbm gdal-bin)
+# Checking the Linux packages and manual pages.
+PACKAGE_PACKAGES=(lintian mandoc)
 # clang with libFuzzer and the sanitizer runtimes, for the fuzz targets.
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 
@@ -55,8 +59,8 @@ demo() {
 
 run_tests() {
   enable_i386
-  install_packages "${BUILD_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" "${TOOL_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}"
-  for preset in debug asan win32 win64 fuzz; do
+  install_packages "${BUILD_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" "${TOOL_PACKAGES[@]}" "${PACKAGE_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}"
+  for preset in debug asan package buffer64k win32 win64 fuzz; do
     echo "== preset $preset"
     cmake --workflow --preset "$preset"
   done

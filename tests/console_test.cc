@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -48,13 +49,6 @@ TEST(LineReader, Rules) {
       EXPECT_EQ(reader.ReadLine(), "") << c.input;
     }
   }
-}
-
-TEST(LineReader, LongLineReadWhole) {
-  const std::string line(1 << 20, 'x');
-  LineReader reader = ReaderOver(line + "\r\nnext", 4096);
-  EXPECT_EQ(reader.ReadLine(), line);
-  EXPECT_EQ(reader.ReadLine(), "next");
 }
 
 }  // namespace

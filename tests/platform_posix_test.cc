@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -8,22 +9,43 @@ namespace rastrel::platform {
 namespace {
 
 TEST(StatusOf, PosixErrorsToWhatTheUserSees) {
+  using enum Operation;
   const struct {
     int error;
     Operation operation;
     IoStatus status;
   } cases[] = {
-      {ENOENT, Operation::kAppend, IoStatus::Named(2)}, {ENOENT, Operation::kCreate, IoStatus::Named(3)}, {ENOTDIR, Operation::kCreate, IoStatus::Named(3)},
-      {ENAMETOOLONG, Operation::kCreate, IoStatus::Named(3)}, {EMFILE, Operation::kCreate, IoStatus::Named(4)}, {ENFILE, Operation::kAppend, IoStatus::Named(4)},
-      {EACCES, Operation::kCreate, IoStatus::Named(5)}, {EPERM, Operation::kCreate, IoStatus::Named(5)},   {EISDIR, Operation::kCreate, IoStatus::Named(5)},
-      {EROFS, Operation::kAppend, IoStatus::Named(5)},  {ETXTBSY, Operation::kCreate, IoStatus::Named(5)}, {ENOSPC, Operation::kOther, IoStatus::System(28)},
-      {EPIPE, Operation::kOther, IoStatus::System(32)},  {EBADF, Operation::kOther, IoStatus::System(9)},    {EIO, Operation::kOther, IoStatus::System(5)},
+      {ENOENT, kAppend, IoStatus::Named(2)},  {ENOENT, kCreate, IoStatus::Named(3)},
+      {ENOTDIR, kCreate, IoStatus::Named(3)}, {ENAMETOOLONG, kCreate, IoStatus::Named(3)},
+      {EMFILE, kCreate, IoStatus::Named(4)},  {ENFILE, kAppend, IoStatus::Named(4)},
+      {EACCES, kCreate, IoStatus::Named(5)},  {EPERM, kCreate, IoStatus::Named(5)},
+      {EISDIR, kCreate, IoStatus::Named(5)},  {EROFS, kAppend, IoStatus::Named(5)},
+      {ETXTBSY, kCreate, IoStatus::Named(5)}, {ENOSPC, kOther, IoStatus::System(28)},
+      {EFBIG, kOther, IoStatus::System(27)},  {EIO, kOther, IoStatus::System(5)},
   };
   for (const auto& c : cases) {
     const IoStatus status = StatusOf(c.error, c.operation);
     EXPECT_EQ(status.code, c.status.code) << c.error;
     EXPECT_EQ(status.named, c.status.named) << c.error;
   }
+}
+
+// A read that succeeds reports success whatever errno was left by an
+// earlier call.
+TEST(ReadStdin, SuccessIsSuccessWhateverErrnoHolds) {
+  int pipe_ends[2];
+  ASSERT_EQ(::pipe(pipe_ends), 0);
+  const int saved_stdin = ::dup(STDIN_FILENO);
+  ::dup2(pipe_ends[0], STDIN_FILENO);
+  ASSERT_EQ(::write(pipe_ends[1], "7eb1\n", 5), 5);
+  char buffer[16];
+  std::size_t got = 0;
+  errno = ENOSPC;
+  const IoStatus status = ReadStdin(buffer, sizeof buffer, got);
+  ::dup2(saved_stdin, STDIN_FILENO);
+  for (int fd : {saved_stdin, pipe_ends[0], pipe_ends[1]}) ::close(fd);
+  EXPECT_FALSE(status.Failed());
+  EXPECT_EQ(got, 5u);
 }
 
 }  // namespace

@@ -3,8 +3,8 @@
 for each case and compares stdout, stderr, the exit status and every file
 left in the directory, byte for byte.
 
-The same cases run a native build or a Windows build under Wine: --wine
-gives the word size of the Windows build and --suffix its file ending.
+The same cases run a native build or a Windows build under Wine (--wine gives
+its word size, --suffix its file ending).
 """
 import argparse
 import os
@@ -19,7 +19,7 @@ import cases
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import wine  # noqa: E402
 
-ADDRESS = re.compile(rb"at [0-9A-F]{8}\.\r\n")
+ADDRESS = re.compile(rb"at ([0-9A-F]{8})\.\r\n")
 
 
 def snapshot(directory):
@@ -32,8 +32,6 @@ def snapshot(directory):
             key = os.path.relpath(path, directory)
             if os.path.islink(path):
                 found[key] = ("link", os.readlink(path))
-                if name in dirs:
-                    dirs.remove(name)
             elif os.path.isdir(path):
                 found[key] = cases.DIR
             else:
@@ -50,14 +48,14 @@ def describe(value):
 
 def child_setup(case):
     def run():
-        if case.max_open_files is not None:
-            resource.setrlimit(resource.RLIMIT_NOFILE, (case.max_open_files, case.max_open_files))
+        for name, value in case.limits.items():
+            resource.setrlimit(getattr(resource, "RLIMIT_" + name), (value, value))
         if case.stdout == "closed":
             os.close(1)
     return run
 
 
-def windows_command(options, program, command_line, script_dir):
+def windows_command(program, command_line, script_dir):
     """Starts the program through cmd with `command_line` exactly as typed,
     so the program splits the raw text itself, as it does on Windows."""
     script = os.path.join(script_dir, "run.cmd")
@@ -66,50 +64,64 @@ def windows_command(options, program, command_line, script_dir):
     return ["cmd", "/c", "Z:" + script.replace("/", "\\")]
 
 
-def run_case(case, options):
-    program = os.path.join(options.bin_dir, options.program + options.suffix)
+def start(case, options, program, work, script_dir):
+    stdout_target = subprocess.PIPE  # "pipe", and "closed" (closed in the child)
+    if case.stdout == "full":
+        stdout_target = os.open("/dev/full", os.O_WRONLY)
+    elif case.stdout == "broken pipe":
+        reader, stdout_target = os.pipe()
+        os.close(reader)
+    argv = [program] + (case.args or [])
+    if case.command_line is not None:
+        argv = windows_command(program, case.command_line, script_dir)
+    env = None
+    if options.wine:
+        argv, env = wine.command(options.wine, argv), wine.environment(options.wine)
+    cwd = work
+    if case.remove_cwd:
+        # The shell removes its own directory, then becomes the program.
+        cwd = os.path.join(work, "gone")
+        os.mkdir(cwd)
+        argv = ["sh", "-c", 'rmdir "$PWD" && exec "$@"', "sh"] + argv
+    process = subprocess.Popen(argv, cwd=cwd, stdin=subprocess.PIPE, stdout=stdout_target, stderr=subprocess.PIPE,
+                               preexec_fn=child_setup(case), env=env)
+    if stdout_target != subprocess.PIPE:
+        os.close(stdout_target)
+    return process
+
+
+def run_case(case, options, program, addresses):
     with tempfile.TemporaryDirectory(prefix="rastrel-e2e-") as work, \
             tempfile.TemporaryDirectory(prefix="rastrel-cmd-") as script_dir:
         if case.setup:
             case.setup(work)
         before = snapshot(work)
-        stdout_target = subprocess.PIPE  # "pipe", and "closed" (closed in the child)
-        if case.stdout == "full":
-            stdout_target = os.open("/dev/full", os.O_WRONLY)
-        elif case.stdout == "broken pipe":
-            reader, stdout_target = os.pipe()
-            os.close(reader)
-        cwd = work
-        if case.remove_cwd:
-            cwd = os.path.join(work, "gone")
-            os.mkdir(cwd)
-        argv = [program] + (case.args or [])
-        if case.command_line is not None:
-            argv = windows_command(options, program, case.command_line, script_dir)
-        env = None
-        if options.wine:
-            argv, env = wine.command(options.wine, argv), wine.environment(options.wine)
-        if case.remove_cwd:
-            # The shell removes its own directory, then becomes the program.
-            argv = ["sh", "-c", 'rmdir "$PWD" && exec "$@"', "sh"] + argv
-        process = subprocess.Popen(argv, cwd=cwd, stdin=subprocess.PIPE, stdout=stdout_target,
-                                   stderr=subprocess.PIPE, preexec_fn=child_setup(case), env=env)
-        if case.stdout in ("full", "broken pipe"):
-            os.close(stdout_target)
+        process = start(case, options, program, work, script_dir)
         stdout, stderr = process.communicate(case.stdin, timeout=120)
         after = snapshot(work)
-    expected_stderr = case.expected_stderr(options.program + options.suffix)
+    addresses.update(int(found, 16) for found in ADDRESS.findall(stderr))
+    expected_stderr = case.expected_stderr(os.path.basename(program))
     problems = []
     if case.stdout == "pipe" and stdout != case.out:
         problems.append(f"stdout: got {describe(stdout)}, want {describe(case.out)}")
-    if ADDRESS.sub(b"at ADDRESS.\r\n", stderr) != expected_stderr:
+    if ADDRESS.sub(b"at XXXXXXXX.\r\n", stderr) != expected_stderr:
         problems.append(f"stderr: got {describe(stderr)}, want {describe(expected_stderr)}")
     if process.returncode != case.status:
         problems.append(f"exit status: got {process.returncode}, want {case.status}")
-    want_files = case.expected_files(before)
+    want_files = before if case.files is None else case.files
     for name in sorted(set(after) | set(want_files)):
         if after.get(name) != want_files.get(name):
             problems.append(f"{name}: got {describe(after.get(name))}, want {describe(want_files.get(name))}")
+    return problems
+
+
+def address_problems(addresses, program):
+    """The report's code address is relative to the program's load address,
+    so it lies inside the program, and it tells failure sites apart."""
+    size = os.path.getsize(program)
+    problems = [f"code address {a:08X} lies beyond the program's {size} bytes" for a in addresses if a >= size]
+    if len(addresses) < 2:
+        problems.append(f"every failure site reported the same code address: {addresses}")
     return problems
 
 
@@ -131,19 +143,20 @@ def main():
     parser.add_argument("--suffix", default="")
     parser.add_argument("--wine", help="word size (32 or 64) of a Windows build run under Wine")
     parser.add_argument("--tile-host", default="tiles.example.com")
+    parser.add_argument("--buffer-size", type=int, default=128, help="the build's file buffer size")
     parser.add_argument("--sanitized", action="store_true", help="the programs run under sanitizers")
     parser.add_argument("--only", help="run only cases whose name contains this text")
     options = parser.parse_args()
-    options.bin_dir = os.path.abspath(options.bin_dir)
+    program = os.path.join(os.path.abspath(options.bin_dir), options.program + options.suffix)
     windows = options.suffix == ".exe"
     if options.wine:
-        reason = wine.skip_reason()
-        if reason:
-            print(f"SKIP: {reason}")
+        if wine.skip_reason():
+            print(f"SKIP: {wine.skip_reason()}")
             return wine.SKIP
         start_wine_server(options)
     passed = failed = skipped = 0
-    for case in cases.all_cases(options.program, options.tile_host, windows):
+    addresses = set()
+    for case in cases.all_cases(options.program, options.tile_host, windows, options.buffer_size):
         if options.only and options.only not in case.name:
             continue
         skip = case.skip_reason(windows, options.sanitized)
@@ -151,15 +164,15 @@ def main():
             print(f"SKIP {case.name}: {skip}")
             skipped += 1
             continue
-        problems = run_case(case, options)
-        if problems:
-            failed += 1
-            print(f"FAIL {case.name}")
-            for problem in problems:
-                print(f"    {problem}")
-        else:
-            passed += 1
-            print(f"ok   {case.name}")
+        problems = run_case(case, options, program, addresses)
+        print(f"{'FAIL' if problems else 'ok  '} {case.name}")
+        for problem in problems:
+            print(f"    {problem}")
+        failed += bool(problems)
+        passed += not problems
+    for problem in [] if options.only else address_problems(addresses, program):
+        print(f"FAIL {problem}")
+        failed += 1
     print(f"{passed} passed, {failed} failed, {skipped} skipped")
     return 1 if failed or not passed else 0
 
