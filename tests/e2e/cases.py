@@ -37,7 +37,7 @@ MAP_PROGRESS = b"Generuji MAP soubor...\r\n"
 class Case:
     def __init__(self, name, args=None, stdin=b"", out=b"", fatal=None, files=None, setup=None, stdout="pipe",
                  limits=None, remove_cwd=False, posix_only=None, windows_only=None, command_line=None,
-                 unsanitized_only=None):
+                 unsanitized_only=None, static_only=None):
         self.name = name
         self.args = args
         self.stdin = stdin
@@ -53,6 +53,7 @@ class Case:
         self.windows_only = windows_only or (command_line is not None and "Windows command-line splitting only")
         self.command_line = command_line  # typed at the Windows prompt after the program name
         self.unsanitized_only = unsanitized_only  # why the case cannot run under sanitizers
+        self.static_only = static_only  # why the case needs a statically linked program
 
     def expected_stderr(self, program_file):
         """The report with its code address as XXXXXXXX, cut at 1023 bytes."""
@@ -63,9 +64,11 @@ class Case:
         report = f"Exception {cls} in module {program_file} at XXXXXXXX.\r\n{message}{period}\r\n"
         return report.encode("latin-1")[:1023] + b"\r\n"
 
-    def skip_reason(self, windows, sanitized):
+    def skip_reason(self, windows, sanitized, dynamic):
         if sanitized and self.unsanitized_only:
             return self.unsanitized_only
+        if dynamic and self.static_only:
+            return self.static_only
         if windows and self.posix_only:
             return self.posix_only
         if not windows and self.windows_only:
@@ -355,7 +358,7 @@ def rastrel2_cases():
              fatal=("EInOutError", "File access denied"), files={"conv.cmd": DIR}),
         Case("too few file descriptors for conv.cmd", args=example, out=grid(3, 3), limits={"NOFILE": 3},
              fatal=("EInOutError", "Too many open files"), posix_only="no open-file limit to set under Wine",
-             unsanitized_only="the sanitizer runtime needs descriptors of its own (pipe2) to check the report"),
+             static_only="a dynamic program's loader needs a descriptor before the program runs"),
         Case("conv.cmd on a full disk", args=example, out=grid(3, 3), setup=write_files({"conv.cmd": FULL}),
              fatal=FULL_DISK, files={"conv.cmd": FULL}, posix_only="/dev/full is a Linux device"),
         Case("file-size limit cuts conv.cmd's last bytes", args=one, out=grid(1, 1), limits={"FSIZE": 196},

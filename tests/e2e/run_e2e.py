@@ -154,12 +154,14 @@ def main():
             print(f"SKIP: {wine.skip_reason()}")
             return wine.SKIP
         start_wine_server(options)
+    with open(program, "rb") as f:
+        dynamic = b"/ld-linux" in f.read(4096)  # the ELF interpreter of a dynamic program
     passed = failed = skipped = 0
     addresses = set()
     for case in cases.all_cases(options.program, options.tile_host, windows, options.buffer_size):
         if options.only and options.only not in case.name:
             continue
-        skip = case.skip_reason(windows, options.sanitized)
+        skip = case.skip_reason(windows, options.sanitized, dynamic)
         if skip:
             print(f"SKIP {case.name}: {skip}")
             skipped += 1
