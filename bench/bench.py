@@ -1,12 +1,18 @@
 #!/usr/bin/env python3
-"""Benchmark: rastrel1 and rastrel2 against the floor of the machine.
+"""Benchmark: rastrel1 and rastrel2 against the floors of the machine and awk.
 
-Builds the release preset, then in one run times whole processes on blocks of
-100 x 100, 300 x 300 and 1000 x 1000 tiles (several runs each, minimum and
-median), the same bytes written in 128-byte write() calls (the design's
-floor) and in 1 MiB calls, and an awk script that writes rastrel1's four files
-(checked equal byte for byte); records each program's peak resident memory;
-prints one table. Usage: python3 bench/bench.py [--runs N]
+Builds the release preset (static, 128-byte file buffer) and the same sources
+with a 64 KiB buffer, then in one run:
+- small blocks (1 x 1, 10 x 10, 100 x 100), where a run is mostly process
+  start-up: rastrel1 and the awk script bench/lists.awk taken in turn (A B A B),
+  and rastrel1 against a static program that only creates, writes and closes
+  four small files (the start-up floor);
+- large blocks: whole processes of both programs, the same bytes written in
+  128-byte write() calls (the floor of the 128-byte buffer) and in 1 MiB
+  calls, and awk (its files checked equal to rastrel1's byte for byte);
+- peak resident memory (GNU time): one tile against a million, and a 100 MB
+  line typed into the dialogue against the line's size.
+Prints the tables for the README. Usage: python3 bench/bench.py [--runs N]
 """
 import argparse
 import filecmp
@@ -19,47 +25,25 @@ import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-BUILD = os.path.join(ROOT, "build", "release")
-FLOOR = os.path.join(ROOT, "build", "bench", "write_floor")
+BUILDS = {"128 B": os.path.join(ROOT, "build", "release"), "64 KiB": os.path.join(ROOT, "build", "bench-64k")}
+TOOLS = os.path.join(ROOT, "build", "bench")
 LISTS = ["wget_map.dat", "wget_cyk.dat", "wget_tur.dat", "do_merge.cmd"]
-BLOCKS = [1, 100, 300, 1000]
-AWKS = ["mawk", "gawk"]  # Debian's default awk, and GNU awk where installed
+SMALL_BLOCKS = [1, 10, 100]
+LARGE_BLOCKS = [100, 300, 1000]
+HOST = "tiles.example.com"
+median = statistics.median
 
 
 def build():
-    subprocess.run(["cmake", "--workflow", "--preset", "release"], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
-    os.makedirs(os.path.dirname(FLOOR), exist_ok=True)
-    subprocess.run(["c++", "-O2", "-o", FLOOR, os.path.join(ROOT, "bench", "write_floor.cc")], check=True)
-
-
-def timed(argv, cwd, runs):
-    """Times `runs` runs of a command; returns (seconds list, peak KiB)."""
-    times, peak = [], 0
-    memory_file = os.path.join(cwd, ".." , "memory")
-    for _ in range(runs):
-        start = time.perf_counter()
-        subprocess.run(["/usr/bin/time", "-f", "%M", "-o", memory_file] + argv, cwd=cwd, check=True,
-                       stdout=subprocess.DEVNULL)
-        times.append(time.perf_counter() - start)
-        with open(memory_file) as f:
-            peak = max(peak, int(f.read().split()[-1]))
-    return times, peak
-
-
-def time_awk(awk, work, program_dir, n, runs, host):
-    """Times the awk script for an n x n block and checks that its files equal
-    rastrel1's byte for byte, so the comparison is fair."""
-    awk_dir = os.path.join(work, f"{awk}-{n}")
-    os.makedirs(awk_dir)
-    first, last = block_args(n)[:2]
-    argv = [awk, "-v", f"xstart={first}", "-v", f"xstop={last}", "-v", f"ystart={first}", "-v", f"ystop={last}",
-            "-v", f"host={host}", "-f", os.path.join(ROOT, "bench", "lists.awk")]
-    times, _ = timed(argv, awk_dir, runs)
-    for name in LISTS:
-        if not filecmp.cmp(os.path.join(program_dir, name), os.path.join(awk_dir, name), shallow=False):
-            raise SystemExit(f"{awk}'s {name} differs from rastrel1's for {n} x {n}")
-    shutil.rmtree(awk_dir)
-    return times
+    def quiet(argv):
+        subprocess.run(argv, cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
+    quiet(["cmake", "--workflow", "--preset", "release"])
+    quiet(["cmake", "-S", ".", "-B", BUILDS["64 KiB"], "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release",
+           "-DBUILD_TESTING=OFF", "-DRASTREL_FILE_BUFFER_SIZE=65536"])
+    quiet(["cmake", "--build", BUILDS["64 KiB"]])
+    os.makedirs(TOOLS, exist_ok=True)
+    quiet(["c++", "-O2", "-o", os.path.join(TOOLS, "write_floor"), "bench/write_floor.cc"])
+    quiet(["cc", "-O2", "-static", "-o", os.path.join(TOOLS, "startup_floor"), "bench/startup_floor.c"])
 
 
 def block_args(n):
@@ -67,52 +51,121 @@ def block_args(n):
     return ["0", last, "0", last]
 
 
-def total_bytes(directory, names):
-    return sum(os.path.getsize(os.path.join(directory, name)) for name in names)
+def rastrel1(n, buffer="128 B"):
+    return [os.path.join(BUILDS[buffer], "rastrel1")] + block_args(n)
 
 
-def measure(work, runs, host):
+def awk(n, name="mawk"):
+    first, last = block_args(n)[:2]
+    return [name, "-v", f"xstart={first}", "-v", f"xstop={last}", "-v", f"ystart={first}", "-v", f"ystop={last}",
+            "-v", f"host={HOST}", "-f", os.path.join(ROOT, "bench", "lists.awk")]
+
+
+def seconds(argv, cwd):
+    start = time.perf_counter()
+    subprocess.run(argv, cwd=cwd, check=True, stdout=subprocess.DEVNULL)
+    return time.perf_counter() - start
+
+
+def in_turn(a, b, cwd, runs):
+    """Runs a and b alternately; returns their times and the median of the
+    ratios a / b of each pair, so both saw the same machine."""
+    times_a, times_b = [], []
+    for _ in range(runs):
+        times_a.append(seconds(a, cwd))
+        times_b.append(seconds(b, cwd))
+    return times_a, times_b, median(x / y for x, y in zip(times_a, times_b))
+
+
+def same_lists(dir_a, dir_b):
+    return all(filecmp.cmp(os.path.join(dir_a, f), os.path.join(dir_b, f), shallow=False) for f in LISTS)
+
+
+def small_blocks(work, runs):
     rows = []
-    for n in BLOCKS:
-        count = runs if n > 1 else 3
-        for program, names in (("rastrel1", LISTS), ("rastrel2", ["conv.cmd", "b.map"])):
-            run_dir = os.path.join(work, f"{program}-{n}")
-            os.makedirs(run_dir)
-            args = block_args(n) + (["b"] if program == "rastrel2" else [])
+    for n in SMALL_BLOCKS:
+        ours, theirs = os.path.join(work, "ours"), os.path.join(work, "awk")
+        for d in (ours, theirs):
+            os.makedirs(d, exist_ok=True)
+        t1, ta, ratio = in_turn(rastrel1(n), awk(n), ours, runs)
+        seconds(awk(n), theirs)
+        if not same_lists(ours, theirs):
+            raise SystemExit(f"awk's files differ from rastrel1's for {n} x {n}")
+        row = {"n": n, "ours": median(t1), "awk": median(ta), "ratio": ratio}
+        if n == 1:
+            _, tf, row["floor_ratio"] = in_turn(rastrel1(n), [os.path.join(TOOLS, "startup_floor")], ours, runs)
+            row["floor"] = median(tf)
+        rows.append(row)
+    return rows
+
+
+def peak_kib(argv, cwd, stdin=None):
+    """Peak resident memory of a run, in KiB, by GNU time."""
+    result = subprocess.run(["/usr/bin/time", "-f", "%M"] + argv, cwd=cwd, input=stdin, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.PIPE)
+    return int(result.stderr.split()[-1])
+
+
+def write_floor(work, size, chunk, runs):
+    target = os.path.join(work, "floor.out")
+    times = [seconds([os.path.join(TOOLS, "write_floor"), target, str(size), str(chunk)], work) for _ in range(runs)]
+    os.remove(target)
+    return median(times)
+
+
+def large_blocks(work, runs):
+    rows = []
+    for n in LARGE_BLOCKS:
+        for program, buffer in (("rastrel1", "128 B"), ("rastrel1", "64 KiB"), ("rastrel2", "128 B")):
             if program == "rastrel2":
                 # conv.cmd grows with every run: time each run on a fresh one.
-                argv = ["sh", "-c", f'rm -f conv.cmd && exec "$0" "$@"', os.path.join(BUILD, program)] + args
+                argv = ["sh", "-c", 'rm -f conv.cmd && exec "$0" "$@"',
+                        os.path.join(BUILDS[buffer], program)] + block_args(n) + ["b"]
+                names = ["conv.cmd", "b.map"]
             else:
-                argv = [os.path.join(BUILD, program)] + args
-            times, peak = timed(argv, run_dir, count)
-            size = total_bytes(run_dir, names)
-            row = {"program": program, "n": n, "bytes": size, "times": times, "peak": peak}
-            if n > 1:
-                floor_file = os.path.join(run_dir, "floor.out")
-                row["floor"], _ = timed([FLOOR, floor_file, str(size), "128"], run_dir, count)
-                row["floor_1m"], _ = timed([FLOOR, floor_file, str(size), str(1 << 20)], run_dir, count)
-                os.remove(floor_file)
-            if program == "rastrel1" and n > 1:
-                row["awk"] = {awk: time_awk(awk, work, run_dir, n, count, host) for awk in AWKS if shutil.which(awk)}
-            shutil.rmtree(run_dir)
+                argv, names = rastrel1(n, buffer), LISTS
+            times = [seconds(argv, work) for _ in range(runs)]
+            size = sum(os.path.getsize(os.path.join(work, f)) for f in names)
+            t = median(times)
+            row = {"program": program, "buffer": buffer, "n": n, "bytes": size, "t": t, "min": min(times),
+                   "floor": write_floor(work, size, 128, runs), "floor_1m": write_floor(work, size, 1 << 20, runs),
+                   "peak": peak_kib(argv, work)}
+            if program == "rastrel1":
+                awk_dir = os.path.join(work, "awk")
+                os.makedirs(awk_dir, exist_ok=True)
+                row["awk"] = {name: median(seconds(awk(n, name), awk_dir) for _ in range(runs))
+                              for name in ("mawk", "gawk") if shutil.which(name)}
+                if not same_lists(work, awk_dir):
+                    raise SystemExit(f"awk's files differ from rastrel1's for {n} x {n}")
             rows.append(row)
     return rows
 
 
-def print_table(rows):
-    median = statistics.median
-    print("| program | block | bytes written | median s | min s | tiles/s | MB/s | ÷ 128-B floor "
-          "| (floor s, 1 MiB s) | ÷ awk | peak KiB |")
-    print("|---|---|---|---|---|---|---|---|---|---|---|")
-    for r in rows:
-        t = median(r["times"])
-        tiles = r["n"] * r["n"]
-        floor = f"{t / median(r['floor']):.2f}" if "floor" in r else "-"
-        floors = f"{median(r['floor']):.3f}, {median(r['floor_1m']):.3f}" if "floor" in r else "-"
-        awk = ", ".join(f"{name} {t / median(times):.2f} ({median(times):.3f} s)"
-                        for name, times in r.get("awk", {}).items()) or "-"
-        print(f"| {r['program']} | {r['n']} × {r['n']} | {r['bytes']:,} | {t:.3f} | {min(r['times']):.3f} "
-              f"| {tiles / t:,.0f} | {r['bytes'] / t / 1e6:.0f} | {floor} | {floors} | {awk} | {r['peak']:,} |")
+def memory(work):
+    one = peak_kib(rastrel1(1), work)
+    line = b"7" * (100 * 1000 * 1000)
+    return {"one tile": one, "million": peak_kib(rastrel1(1000), work),
+            "line": peak_kib([rastrel1(1)[0]], work, stdin=line), "line bytes": len(line)}
+
+
+def print_tables(small, large, mem):
+    print("\n| block | rastrel1 ms | awk (mawk) ms | rastrel1 ÷ awk | start-up floor ms | rastrel1 ÷ floor |")
+    print("|---|---|---|---|---|---|")
+    for r in small:
+        floor = (f"{r['floor'] * 1e3:.2f} | {r['floor_ratio']:.2f}") if "floor" in r else "- | -"
+        print(f"| {r['n']} × {r['n']} | {r['ours'] * 1e3:.2f} | {r['awk'] * 1e3:.2f} | {r['ratio']:.2f} | {floor} |")
+    print("\n| program | buffer | block | bytes written | median s | min s | MB/s | ÷ 128-B floor "
+          "| ÷ 1-MiB floor | (floors s) | ÷ awk | peak KiB |")
+    print("|---|---|---|---|---|---|---|---|---|---|---|---|")
+    for r in large:
+        t = r["t"]
+        awk_text = ", ".join(f"{name} {t / a:.2f} ({a:.3f} s)" for name, a in r.get("awk", {}).items()) or "-"
+        print(f"| {r['program']} | {r['buffer']} | {r['n']} × {r['n']} | {r['bytes']:,} | {t:.3f} | {r['min']:.3f} "
+              f"| {r['bytes'] / t / 1e6:.0f} | {t / r['floor']:.2f} | {t / r['floor_1m']:.2f} "
+              f"| {r['floor']:.3f}, {r['floor_1m']:.3f} | {awk_text} | {r['peak']:,} |")
+    print(f"\nPeak memory of rastrel1: {mem['one tile']:,} KiB for one tile, {mem['million']:,} KiB for 1000 × 1000 "
+          f"tiles; {mem['line']:,} KiB for a {mem['line bytes'] // 10**6} MB dialogue line "
+          f"({mem['line'] * 1024 / mem['line bytes']:.2f} × the line).")
 
 
 def describe_machine(work):
@@ -123,14 +176,16 @@ def describe_machine(work):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--runs", type=int, default=7)
-    parser.add_argument("--tile-host", default="tiles.example.com")
+    parser.add_argument("--runs", type=int, default=7, help="runs of each large block")
+    parser.add_argument("--pairs", type=int, default=41, help="pairs of runs of each small block")
     options = parser.parse_args()
     build()
     with tempfile.TemporaryDirectory(prefix="rastrel-bench-", dir=os.path.join(ROOT, "build")) as work:
         print(describe_machine(work))
-        rows = measure(work, options.runs, options.tile_host)
-    print_table(rows)
+        small = small_blocks(work, options.pairs)
+        large = large_blocks(work, options.runs)
+        mem = memory(work)
+    print_tables(small, large, mem)
 
 
 if __name__ == "__main__":

@@ -3,17 +3,17 @@
 end-to-end runner and the real-tools test.
 
 Each word size has its own loader, started directly with WINELOADER naming
-it. Debian's `wine` script picks the 32-bit loader whenever wine32 is
+it: Debian's `wine` script picks the 32-bit loader whenever wine32 is
 installed, so on a kernel that cannot run 32-bit programs it fails even for
 64-bit programs and Wine's own cmd.
 
-    wine.py 32|64 --prefix         makes the Wine prefix named by WINEPREFIX,
-                                   after probing once whether the loader runs
+    wine.py 32|64 --prefix         probes once whether the loader can run here,
+                                   then makes the Wine prefix named by WINEPREFIX
     wine.py 32|64 PROGRAM ARGS...  runs a Windows program
 
-Where the machine cannot run the loader's programs at all, the probe leaves
-the reason next to the prefix and every later run prints it and exits with
-SKIP, which CTest reports as skipped. Any other failure is a failure.
+Where the kernel refuses the loader's format, the probe leaves the reason
+next to the prefix and every run prints it and exits with SKIP, which CTest
+reports as skipped. Any other failure is a failure.
 """
 import errno
 import os
@@ -21,22 +21,17 @@ import subprocess
 import sys
 
 SKIP = 77
-LOADERS = {"32": "/usr/lib/wine/wine", "64": "/usr/lib/wine/wine64"}
 
 
 def loader(bits):
-    if bits == "32":
-        # Tests may point this at a file that cannot run, to play a machine
-        # without 32-bit support.
-        return os.environ.get("RASTREL_TEST_WINE32_LOADER", LOADERS["32"])
-    return LOADERS["64"]
+    # The tests may point the 32-bit one at a file that cannot run, to play a
+    # machine without 32-bit support.
+    return (os.environ.get("RASTREL_TEST_WINE32_LOADER", "/usr/lib/wine/wine") if bits == "32"
+            else "/usr/lib/wine/wine64")
 
 
-def environment(bits, base=None):
-    env = dict(os.environ if base is None else base)
-    env["WINELOADER"] = loader(bits)
-    env.setdefault("WINEDEBUG", "-all")
-    return env
+def environment(bits):
+    return dict(os.environ, WINELOADER=loader(bits), WINEDEBUG=os.environ.get("WINEDEBUG", "-all"))
 
 
 def command(bits, argv):
@@ -48,49 +43,33 @@ def skip_file():
 
 
 def skip_reason():
-    """The probe's reason to skip, or None where the loader runs."""
-    try:
+    if os.path.exists(skip_file()):
         with open(skip_file()) as f:
             return f.read().strip()
-    except (FileNotFoundError, KeyError):
-        return None
-
-
-def probe(bits):
-    """Starts the loader once. Only a kernel that refuses its format is a
-    reason to skip; a loader missing or failing otherwise raises."""
-    try:
-        subprocess.run(command(bits, ["--version"]), env=environment(bits), stdout=subprocess.DEVNULL,
-                       check=True, timeout=60)
-    except OSError as e:
-        if e.errno != errno.ENOEXEC:
-            raise
-        return f"this machine cannot run {bits}-bit programs ({loader(bits)}: {e.strerror})"
     return None
 
 
 def make_prefix(bits):
     if os.path.exists(skip_file()):
         os.remove(skip_file())
-    reason = probe(bits)
-    if reason:
+    try:
+        subprocess.run(command(bits, ["--version"]), env=environment(bits), stdout=subprocess.DEVNULL, check=True)
+    except OSError as e:
+        if e.errno != errno.ENOEXEC:
+            raise
         with open(skip_file(), "w") as f:
-            f.write(reason + "\n")
-        return reason
+            f.write(f"this machine cannot run {bits}-bit programs ({loader(bits)}: {e.strerror})\n")
+        return
     subprocess.run(command(bits, ["wineboot", "--init"]), env=environment(bits), check=True, timeout=300)
     subprocess.run(["wineserver", "-w"], env=environment(bits), check=True, timeout=300)
-    return None
-
-
-def main(bits, argv):
-    reason = make_prefix(bits) if argv == ["--prefix"] else skip_reason()
-    if reason:
-        print(f"SKIP: {reason}")
-        return SKIP
-    if argv == ["--prefix"]:
-        return 0
-    os.execve(loader(bits), command(bits, argv), environment(bits))
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1], sys.argv[2:]))
+    bits, argv = sys.argv[1], sys.argv[2:]
+    if argv == ["--prefix"]:
+        make_prefix(bits)
+    if skip_reason():
+        print(f"SKIP: {skip_reason()}")
+        sys.exit(SKIP)
+    if argv != ["--prefix"]:
+        os.execve(loader(bits), command(bits, argv), environment(bits))
