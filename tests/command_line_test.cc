@@ -2,31 +2,23 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 namespace rastrel {
 namespace {
-
-using Args = std::vector<std::string>;
 
 TEST(SplitCommandLine, Rules) {
   const struct {
     const char* line;
-    Args expected;
+    std::vector<std::string> expected;
   } cases[] = {
       {"", {}},
-      {"7eb1 7ec1", {"7eb1", "7ec1"}},
       {"  7eb1 \t\r\n\x01 7ec1  ", {"7eb1", "7ec1"}},
       {"\"My Map\"", {"My Map"}},
-      {"\"a\"b", {"ab"}},
       {"a\"b c\"d e", {"ab cd", "e"}},
       {"x \"\" y", {"x", "y"}},
       {"x \"", {"x"}},
       {"x \"open to the end", {"x", "open to the end"}},
       {"c:\\dir\\ \"\\\"", {"c:\\dir\\", "\\"}},
-      {"\"\t\"", {"\t"}},
-      {"\xE9!~", {"\xE9!~"}},
+      {"\"\t\"\xE9!~", {"\t\xE9!~"}},
   };
   for (const auto& c : cases) EXPECT_EQ(SplitCommandLine(c.line), c.expected) << c.line;
 }

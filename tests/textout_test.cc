@@ -13,24 +13,14 @@ TEST(FormatText, Directives) {
     std::initializer_list<FormatArg> args;
     std::string expected;
   } cases[] = {
-      {"%dx%d", {3, -1}, "3x-1"},
-      {"%d", {std::int64_t{-9223372036854775807LL - 1}}, "-9223372036854775808"},
-      {"[%5d]", {42}, "[   42]"},
-      {"[%5d]", {-257}, "[ -257]"},
-      {"[%5d]", {1234567}, "[1234567]"},
+      {"%d|%d", {std::int64_t{-9223372036854775807LL - 1}, 0}, "-9223372036854775808|0"},
+      {"[%5d|%5d|%5d]", {42, -257, 1234567}, "[   42| -257|1234567]"},
       {"[%11d]", {-3662752}, "[   -3662752]"},
-      {"Point%.02d", {3}, "Point03"},
-      {"%.02d", {-5}, "-05"},
-      {"%.02d", {123}, "123"},
-      {"[%4x]", {0xA}, "[   A]"},
-      {"[%4x]", {0x123}, "[ 123]"},
-      {"[%4x]", {0x12345}, "[12345]"},
-      {"[%4x]", {-1}, "[FFFFFFFF]"},
+      {"%.02d|%.02d|%.02d", {3, -5, 123}, "03|-05|123"},
+      {"[%4x|%4x|%4x|%4x]", {0xA, 0x123, 0x12345, -1}, "[   A| 123|12345|FFFFFFFF]"},
       {"%p", {CodeAddress{0x2b}}, "0000002B"},
       {"a%sb", {"%d%s%"}, "a%d%s%b"},
-      {"100%", {}, "100%"},
-      {"%q%d", {7}, "%q7"},
-      {"%d %d", {1}, "1 %d"},
+      {"100%|%q%d|%d %d", {7, 1}, "100%|%q7|1 %d"},
   };
   for (const auto& c : cases) EXPECT_EQ(FormatText(c.format, c.args), c.expected) << c.format;
 }
@@ -75,16 +65,8 @@ TEST(FatalReportText, PeriodAndLength) {
 }
 
 TEST(InOutMessage, NamedCodesAndTheRest) {
-  using platform::IoStatus;
-  const struct {
-    IoStatus status;
-    const char* message;
-  } cases[] = {
-      {IoStatus::Named(2), "File not found"},     {IoStatus::Named(3), "Invalid filename"},
-      {IoStatus::Named(4), "Too many open files"}, {IoStatus::Named(5), "File access denied"},
-      {IoStatus::System(5), "I/O error 5"},       {IoStatus::System(112), "I/O error 112"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(InOutMessage(c.status), c.message);
+  EXPECT_EQ(InOutMessage(platform::IoStatus::Named(2)), "File not found");
+  EXPECT_EQ(InOutMessage(platform::IoStatus::System(5)), "I/O error 5");
 }
 
 TEST(IsUsableFileName, NulAndLengthOfTheNameAndOfItsLastPart) {

@@ -1,10 +1,8 @@
 #!/usr/bin/env python3
 """End-to-end runner: starts a built program in a fresh temporary directory
 for each case and compares stdout, stderr, the exit status and every file
-left in the directory, byte for byte.
-
-The same cases run a native build or a Windows build under Wine (--wine gives
-its word size, --suffix its file ending).
+left in the directory, byte for byte. The same cases run a native build or a
+Windows build under Wine (--wine gives its word size, --suffix its ending).
 """
 import argparse
 import os
@@ -27,8 +25,7 @@ def snapshot(directory):
     ('link', target) for a symbolic link (never followed)."""
     found = {}
     for root, dirs, files in os.walk(directory):
-        for name in dirs + files:
-            path = os.path.join(root, name)
+        for path in (os.path.join(root, name) for name in dirs + files):
             key = os.path.relpath(path, directory)
             if os.path.islink(path):
                 found[key] = ("link", os.readlink(path))
@@ -40,12 +37,6 @@ def snapshot(directory):
     return found
 
 
-def describe(value):
-    if isinstance(value, bytes) and len(value) > 400:
-        return repr(value[:200]) + f"... ({len(value)} bytes)"
-    return repr(value)
-
-
 def child_setup(case):
     def run():
         for name, value in case.limits.items():
@@ -55,64 +46,52 @@ def child_setup(case):
     return run
 
 
-def windows_command(program, command_line, script_dir):
-    """Starts the program through cmd with `command_line` exactly as typed,
-    so the program splits the raw text itself, as it does on Windows."""
-    script = os.path.join(script_dir, "run.cmd")
-    with open(script, "wb") as f:
-        f.write(b"@Z:" + program.replace("/", "\\").encode() + b" " + command_line.encode("cp1252") + b"\r\n")
-    return ["cmd", "/c", "Z:" + script.replace("/", "\\")]
-
-
-def start(case, options, program, work, script_dir):
-    stdout_target = subprocess.PIPE  # "pipe", and "closed" (closed in the child)
+def start(case, options, program, work):
+    stdout = subprocess.PIPE  # also for "closed": closed in the child
     if case.stdout == "full":
-        stdout_target = os.open("/dev/full", os.O_WRONLY)
+        stdout = os.open("/dev/full", os.O_WRONLY)
     elif case.stdout == "broken pipe":
-        reader, stdout_target = os.pipe()
+        reader, stdout = os.pipe()
         os.close(reader)
     argv = [program] + (case.args or [])
     if case.command_line is not None:
-        argv = windows_command(program, case.command_line, script_dir)
+        # Through cmd with the command line exactly as typed, so the program
+        # splits the raw text itself, as it does on Windows.
+        with open(os.path.join(work, "..", "run.cmd"), "wb") as f:
+            f.write(b"@Z:" + program.replace("/", "\\").encode() + b" " + case.command_line.encode("cp1252") + b"\r\n")
+        argv = ["cmd", "/c", "Z:" + os.path.abspath(f.name).replace("/", "\\")]
     env = None
     if options.wine:
         argv, env = wine.command(options.wine, argv), wine.environment(options.wine)
-    cwd = work
     if case.remove_cwd:
         # The shell removes its own directory, then becomes the program.
-        cwd = os.path.join(work, "gone")
-        os.mkdir(cwd)
+        work = os.path.join(work, "gone")
+        os.mkdir(work)
         argv = ["sh", "-c", 'rmdir "$PWD" && exec "$@"', "sh"] + argv
-    process = subprocess.Popen(argv, cwd=cwd, stdin=subprocess.PIPE, stdout=stdout_target, stderr=subprocess.PIPE,
+    process = subprocess.Popen(argv, cwd=work, stdin=subprocess.PIPE, stdout=stdout, stderr=subprocess.PIPE,
                                preexec_fn=child_setup(case), env=env)
-    if stdout_target != subprocess.PIPE:
-        os.close(stdout_target)
+    if stdout != subprocess.PIPE:
+        os.close(stdout)
     return process
 
 
 def run_case(case, options, program, addresses):
-    with tempfile.TemporaryDirectory(prefix="rastrel-e2e-") as work, \
-            tempfile.TemporaryDirectory(prefix="rastrel-cmd-") as script_dir:
+    with tempfile.TemporaryDirectory(prefix="rastrel-e2e-") as top:
+        work = os.path.join(top, "work")
+        os.mkdir(work)
         if case.setup:
             case.setup(work)
         before = snapshot(work)
-        process = start(case, options, program, work, script_dir)
+        process = start(case, options, program, work)
         stdout, stderr = process.communicate(case.stdin, timeout=120)
         after = snapshot(work)
     addresses.update(int(found, 16) for found in ADDRESS.findall(stderr))
-    expected_stderr = case.expected_stderr(os.path.basename(program))
-    problems = []
-    if case.stdout == "pipe" and stdout != case.out:
-        problems.append(f"stdout: got {describe(stdout)}, want {describe(case.out)}")
-    if ADDRESS.sub(b"at XXXXXXXX.\r\n", stderr) != expected_stderr:
-        problems.append(f"stderr: got {describe(stderr)}, want {describe(expected_stderr)}")
-    if process.returncode != case.status:
-        problems.append(f"exit status: got {process.returncode}, want {case.status}")
-    want_files = before if case.files is None else case.files
-    for name in sorted(set(after) | set(want_files)):
-        if after.get(name) != want_files.get(name):
-            problems.append(f"{name}: got {describe(after.get(name))}, want {describe(want_files.get(name))}")
-    return problems
+    want = {"stdout": case.out if case.stdout == "pipe" else None, "exit status": case.status,
+            "stderr": case.expected_stderr(os.path.basename(program)), **(before if case.files is None else case.files)}
+    got = {"stdout": stdout if case.stdout == "pipe" else None, "exit status": process.returncode,
+           "stderr": ADDRESS.sub(b"at XXXXXXXX.\r\n", stderr), **after}
+    return [f"{name}: got {got.get(name)!r:.300}, want {want.get(name)!r:.300}"
+            for name in sorted(set(got) | set(want), key=str) if got.get(name) != want.get(name)]
 
 
 def address_problems(addresses, program):
@@ -120,20 +99,18 @@ def address_problems(addresses, program):
     so it lies inside the program, and it tells failure sites apart."""
     size = os.path.getsize(program)
     problems = [f"code address {a:08X} lies beyond the program's {size} bytes" for a in addresses if a >= size]
-    if len(addresses) < 2:
-        problems.append(f"every failure site reported the same code address: {addresses}")
-    return problems
+    return problems + ([f"every failure site reported the same code address: {addresses}"] if len(addresses) < 2 else [])
 
 
 def start_wine_server(options):
     """Keeps one Wine server running between the program starts, ending by
     itself a few seconds after the last. Without it each start would launch a
     server that inherits the case's output pipes and holds them open."""
-    env = wine.environment(options.wine)
-    subprocess.Popen(["wineserver", "-f", "-p5"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                     stderr=subprocess.DEVNULL, start_new_session=True, env=env)
-    subprocess.run(wine.command(options.wine, ["cmd", "/c", "exit"]), stdin=subprocess.DEVNULL,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120, env=env, check=True)
+    env, quiet = wine.environment(options.wine), subprocess.DEVNULL
+    subprocess.Popen(["wineserver", "-f", "-p5"], stdin=quiet, stdout=quiet, stderr=quiet, start_new_session=True,
+                     env=env)
+    subprocess.run(wine.command(options.wine, ["cmd", "/c", "exit"]), stdin=quiet, stdout=quiet, stderr=quiet,
+                   timeout=120, env=env, check=True)
 
 
 def main():
@@ -148,7 +125,6 @@ def main():
     parser.add_argument("--only", help="run only cases whose name contains this text")
     options = parser.parse_args()
     program = os.path.join(os.path.abspath(options.bin_dir), options.program + options.suffix)
-    windows = options.suffix == ".exe"
     if options.wine:
         if wine.skip_reason():
             print(f"SKIP: {wine.skip_reason()}")
@@ -158,18 +134,14 @@ def main():
         dynamic = b"/ld-linux" in f.read(4096)  # the ELF interpreter of a dynamic program
     passed = failed = skipped = 0
     addresses = set()
-    for case in cases.all_cases(options.program, options.tile_host, windows, options.buffer_size):
-        if options.only and options.only not in case.name:
-            continue
-        skip = case.skip_reason(windows, options.sanitized, dynamic)
-        if skip:
-            print(f"SKIP {case.name}: {skip}")
-            skipped += 1
+    for case in cases.all_cases(options.program, options.tile_host, bool(options.wine), options.buffer_size):
+        skip = case.skip_reason(bool(options.wine), options.sanitized, dynamic)
+        if options.only and options.only not in case.name or skip:
+            print(f"SKIP {case.name}: {skip}" if skip else "", end="\n" if skip else "")
+            skipped += bool(skip)
             continue
         problems = run_case(case, options, program, addresses)
-        print(f"{'FAIL' if problems else 'ok  '} {case.name}")
-        for problem in problems:
-            print(f"    {problem}")
+        print(f"{'FAIL' if problems else 'ok  '} {case.name}" + "".join(f"\n    {p}" for p in problems))
         failed += bool(problems)
         passed += not problems
     for problem in [] if options.only else address_problems(addresses, program):
