@@ -107,6 +107,8 @@ def common_cases(program):
         Case(n, args=[], stdin=i, out=head + prompts, fatal=fatal) for n, i, prompts, fatal in dialogue] + [
         Case(f"{mode} standard output", args=example, stdout=mode, fatal=("EInOutError", message), posix_only=why)
         for mode, message, why in standard_output] + [
+        Case("standard input a directory", args=[], stdin=DIR, out=head, fatal=DENIED,
+             posix_only="a directory cannot be standard input under Wine"),
         Case("full standard output at the usage line", args=["7eb1"], stdout="full", fatal=FULL_DISK,
              posix_only=NO_DEV_FULL),
         Case("bad key: first one named", args=["7eg1", "zz", "8041", "8051"] + name, fatal=bad_key("7eg1")),
@@ -126,10 +128,12 @@ def common_cases(program):
 # ---- rastrel1 ---------------------------------------------------------
 
 def lists(*pairs):
-    """The four files for tiles given as "x_y" label pairs, in file order."""
-    return {"wget_map.dat": crlf(*[f"http://{HOST}/turist/13_{p}" for p in pairs]),
-            "wget_cyk.dat": crlf(*[f"http://{HOST}/tcyklo/13_{p}" for p in pairs]),
-            "wget_tur.dat": crlf(*[f"http://{HOST}/ttur/13_{p}" for p in pairs]),
+    """The four files for tiles given as "x_y" label pairs, in file order;
+    every line is lower-cased whole, the host too."""
+    host = HOST.lower()
+    return {"wget_map.dat": crlf(*[f"http://{host}/turist/13_{p}" for p in pairs]),
+            "wget_cyk.dat": crlf(*[f"http://{host}/tcyklo/13_{p}" for p in pairs]),
+            "wget_tur.dat": crlf(*[f"http://{host}/ttur/13_{p}" for p in pairs]),
             "do_merge.cmd": crlf(*[f"@call merge_fn.cmd {p}" for p in pairs])}
 
 

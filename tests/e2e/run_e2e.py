@@ -68,10 +68,12 @@ def start(case, options, program, work):
         work = os.path.join(work, "gone")
         os.mkdir(work)
         argv = ["sh", "-c", 'rmdir "$PWD" && exec "$@"', "sh"] + argv
-    process = subprocess.Popen(argv, cwd=work, stdin=subprocess.PIPE, stdout=stdout, stderr=subprocess.PIPE,
+    stdin = os.open(work, os.O_RDONLY) if case.stdin == cases.DIR else subprocess.PIPE
+    process = subprocess.Popen(argv, cwd=work, stdin=stdin, stdout=stdout, stderr=subprocess.PIPE,
                                preexec_fn=child_setup(case), env=env)
-    if stdout != subprocess.PIPE:
-        os.close(stdout)
+    for end in (stdin, stdout):
+        if end != subprocess.PIPE:
+            os.close(end)
     return process
 
 
@@ -83,7 +85,7 @@ def run_case(case, options, program, addresses):
             case.setup(work)
         before = snapshot(work)
         process = start(case, options, program, work)
-        stdout, stderr = process.communicate(case.stdin, timeout=120)
+        stdout, stderr = process.communicate(None if case.stdin == cases.DIR else case.stdin, timeout=120)
         after = snapshot(work)
     addresses.update(int(found, 16) for found in ADDRESS.findall(stderr))
     want = {"stdout": case.out if case.stdout == "pipe" else None, "exit status": case.status,
