@@ -64,7 +64,9 @@ class Case:
 
     def skip_reason(self, windows, sanitized, dynamic):
         return ((sanitized and self.unsanitized_only) or (dynamic and self.static_only) or
-                (windows and self.posix_only) or (not windows and self.windows_only) or None)
+                (windows and self.posix_only) or (not windows and self.windows_only) or
+                (self.posix_only == NO_DEV_FULL and not os.path.exists("/dev/full") and "this machine has no /dev/full")
+                or None)
 
 
 def write_files(contents):
