@@ -130,12 +130,13 @@ char* FormatHexDigits(char* end, std::uint32_t value, int min_digits, bool upper
   return p;
 }
 
-void AppendFormatted(std::string& out, std::string_view format, std::initializer_list<FormatArg> args) {
+std::string FormatText(std::string_view format, std::initializer_list<FormatArg> args) {
+  std::string out;
   const FormatArg* next = args.begin();
   while (!format.empty()) {
     const std::size_t percent = format.find('%');
     out.append(format.substr(0, percent));
-    if (percent == std::string_view::npos) return;
+    if (percent == std::string_view::npos) break;
     format.remove_prefix(percent);
     const Directive* directive = MatchDirective(format);
     if (directive == nullptr || next == args.end()) {
@@ -146,11 +147,6 @@ void AppendFormatted(std::string& out, std::string_view format, std::initializer
     AppendDirective(out, *directive, *next++);
     format.remove_prefix(directive->text.size());
   }
-}
-
-std::string FormatText(std::string_view format, std::initializer_list<FormatArg> args) {
-  std::string out;
-  AppendFormatted(out, format, args);
   return out;
 }
 

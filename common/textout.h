@@ -102,12 +102,11 @@ struct FormatArg {
   std::string_view text;
 };
 
-// Copies `format` to `out`, replacing each directive by the next argument:
+// Copies `format`, replacing each directive by the next argument:
 // %d, %5d, %11d (decimal, right-aligned in the width), %.02d (at least two
 // digits), %4x (32 bits unsigned, upper-case hex, right-aligned in 4), %s
 // (text, copied as it is), %p (eight upper-case hex digits). Anything else,
 // and a directive without an argument left, is copied literally.
-void AppendFormatted(std::string& out, std::string_view format, std::initializer_list<FormatArg> args);
 std::string FormatText(std::string_view format, std::initializer_list<FormatArg> args = {});
 
 // Writes `value` in hexadecimal, at least `min_digits` digits filled with
@@ -126,8 +125,9 @@ std::int32_t ConvertHexInteger(std::string_view digits);
 
 // A text file bound to a name, or standard output. Lines end in CR LF. A file
 // sink collects bytes in a buffer of 128 bytes (the build may choose another
-// size) that is written when full and at close; the console passes on every write at once, so prompts show before
-// input is read. Every operation is checked and raises EInOutError.
+// size) that is written when full and at close; the console passes on every
+// write at once, so prompts show before input is read. Every operation is
+// checked and raises EInOutError.
 class TextSink {
  public:
   enum class Target { kFile, kStandardOutput };
@@ -143,7 +143,6 @@ class TextSink {
   ~TextSink();
 
   void Bind(std::string name) { name_ = std::move(name); }
-  const std::string& Name() const { return name_; }
   void OpenCreate() { Open(platform::OpenMode::kCreate); }
   void OpenAppend() { Open(platform::OpenMode::kAppend); }
   void Write(std::string_view text) {
