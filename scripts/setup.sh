@@ -5,8 +5,7 @@
 #   scripts/setup.sh test   build and run every test: native, under AddressSanitizer
 #                           and UndefinedBehaviorSanitizer, the static release
 #                           with its packages, a release with a 64 KiB file
-#                           buffer, the Windows builds under Wine, and 60 s of
-#                           fuzzing
+#                           buffer, and the Windows builds under Wine
 # Works as root or, through sudo, as a normal user.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -30,12 +29,8 @@ BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev python3 time)
 # Windows builds, and Wine to test them (32-bit Wine needs the i386 architecture).
 WINDOWS_PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest wine wine64 wine32:i386)
 
-# The real tools the generated files drive, for the integration test.
-TOOL_PACKAGES=(wget netpbm gdal-bin)
 # Checking the Linux packages and manual pages.
 PACKAGE_PACKAGES=(lintian mandoc)
-# clang with libFuzzer and the sanitizer runtimes, for the fuzz targets.
-FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 
 enable_i386() {
   dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
@@ -59,8 +54,8 @@ demo() {
 
 run_tests() {
   enable_i386
-  install_packages "${BUILD_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" "${TOOL_PACKAGES[@]}" "${PACKAGE_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}"
-  for preset in debug asan package buffer64k win32 win64 fuzz; do
+  install_packages "${BUILD_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" "${PACKAGE_PACKAGES[@]}"
+  for preset in debug asan package buffer64k win32 win64; do
     echo "== preset $preset"
     cmake --workflow --preset "$preset"
   done

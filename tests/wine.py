@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""How the tests start Wine: the one place that decides it, for CMake, the
-end-to-end runner and the real-tools test.
+"""How the tests start Wine: the one place that decides it, for CMake and
+the end-to-end runner.
 
 Each word size has its own loader, started directly with WINELOADER naming
 it: Debian's `wine` script picks the 32-bit loader whenever wine32 is
