@@ -13,13 +13,10 @@ TEST(LineReader, Rules) {
     std::string input;
     std::vector<std::string> lines;  // the first reads; every read after them returns ""
   } cases[] = {
-      {"a\r\nb\n", {"a", "b"}},
-      {"a\rb\nc", {"ab", "c"}},
-      {"a\r", {"a"}},
+      {"a\rb\r\nc", {"ab", "c"}},
       {"\n\n", {"", ""}},
-      {"ab\x1a" "cd\nef\n", {"ab"}},
       {"a\nb\x1a\nc\n", {"a", "b"}},
-      {std::string("a\0b\n", 4), {std::string("a\0b", 3)}},
+      {std::string("a\0b\r", 4), {std::string("a\0b", 3)}},
   };
   // Pipes hand input over in pieces of any size.
   for (std::size_t chunk : {1u, 3u, 4096u}) {

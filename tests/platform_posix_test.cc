@@ -15,13 +15,13 @@ TEST(StatusOf, PosixErrorsToWhatTheUserSees) {
     Operation operation;
     IoStatus status;
   } cases[] = {
-      {ENOENT, kAppend, IoStatus::Named(2)},  {ENOENT, kCreate, IoStatus::Named(3)},
-      {ENOTDIR, kCreate, IoStatus::Named(3)}, {ENAMETOOLONG, kCreate, IoStatus::Named(3)},
-      {EMFILE, kCreate, IoStatus::Named(4)},  {ENFILE, kAppend, IoStatus::Named(4)},
+      // The end-to-end cases meet ENOENT on create, EMFILE, EISDIR, ENOSPC,
+      // EFBIG, EPIPE and EBADF; these the tests cannot stage.
+      {ENOENT, kAppend, IoStatus::Named(2)},  {ENOTDIR, kCreate, IoStatus::Named(3)},
+      {ENAMETOOLONG, kCreate, IoStatus::Named(3)}, {ENFILE, kAppend, IoStatus::Named(4)},
       {EACCES, kCreate, IoStatus::Named(5)},  {EPERM, kCreate, IoStatus::Named(5)},
-      {EISDIR, kCreate, IoStatus::Named(5)},  {EROFS, kAppend, IoStatus::Named(5)},
-      {ETXTBSY, kCreate, IoStatus::Named(5)}, {ENOSPC, kOther, IoStatus::System(28)},
-      {EFBIG, kOther, IoStatus::System(27)},  {EIO, kOther, IoStatus::System(5)},
+      {EROFS, kAppend, IoStatus::Named(5)},   {ETXTBSY, kCreate, IoStatus::Named(5)},
+      {EIO, kOther, IoStatus::System(5)},
   };
   for (const auto& c : cases) {
     const IoStatus status = StatusOf(c.error, c.operation);

@@ -1,19 +1,14 @@
 #!/usr/bin/env python3
-"""How the tests start Wine: the one place that decides it, for CMake and
-the end-to-end runner.
+"""How the tests start Wine, for CMake and the end-to-end runner: each word
+size through its own loader, with WINELOADER naming it (Debian's `wine` script
+picks the 32-bit loader whenever wine32 is installed, which fails on a kernel
+that cannot run 32-bit programs, even for 64-bit ones).
 
-Each word size has its own loader, started directly with WINELOADER naming
-it: Debian's `wine` script picks the 32-bit loader whenever wine32 is
-installed, so on a kernel that cannot run 32-bit programs it fails even for
-64-bit programs and Wine's own cmd.
+    wine.py 32|64 --prefix         probe once, then make the prefix WINEPREFIX names
+    wine.py 32|64 PROGRAM ARGS...  run a Windows program
 
-    wine.py 32|64 --prefix         probes once whether the loader can run here,
-                                   then makes the Wine prefix named by WINEPREFIX
-    wine.py 32|64 PROGRAM ARGS...  runs a Windows program
-
-Where the kernel refuses the loader's format, the probe leaves the reason
-next to the prefix and every run prints it and exits with SKIP, which CTest
-reports as skipped. Any other failure is a failure.
+Where the kernel refuses the loader's format, the probe leaves the reason next
+to the prefix, and every run prints it and exits with SKIP (CTest: skipped).
 """
 import errno
 import os

@@ -1,13 +1,9 @@
-"""The end-to-end cases of both programs, as tables.
-
-Every expected byte is written out here, never computed by the programs'
-code: console texts, file lines with their CR LF, the fatal report (its code
-address is the only part matched by pattern).
-"""
+"""The end-to-end cases of both programs, as tables. Every expected byte is
+written out here, never computed by the programs' code; only the fatal
+report's code address is matched by pattern."""
 import os
 
-DIR = "<directory>"
-FULL = ("link", "/dev/full")
+DIR, FULL = "<directory>", ("link", "/dev/full")
 HOST, BUFFER_SIZE = "tiles.example.com", 128  # the build's, set by all_cases()
 BANNERS = {"rastrel1": "Rastrel 1 - seznamy dlazdic ke stazeni a skript pro jejich slouceni",
            "rastrel2": "Rastrel 2 - skript pro slepeni dlazdic a kalibrace mapy"}
@@ -43,7 +39,7 @@ class Case:
         self.args = args.split() if isinstance(args, str) else args
         self.status = 1 if fatal else 0
         self.files = files  # the whole directory afterwards; None: as before the run
-        self.stdout = stdout  # "pipe", "closed", "full" or "broken pipe"
+        self.stdout = stdout  # "pipe", "closed" or "broken pipe"
         self.limits = limits or {}  # resource limits of the run, as {"NOFILE": 6}
         self.remove_cwd = remove_cwd
         self.command_line = command_line  # typed at the Windows prompt after the program name
@@ -54,13 +50,11 @@ class Case:
         self.unsanitized_only, self.static_only = unsanitized_only, static_only
 
     def expected_stderr(self, program_file):
-        """The report with its code address as XXXXXXXX, cut at 1023 bytes."""
+        """The report, with its code address as XXXXXXXX."""
         if not self.fatal:
             return b""
-        cls, message = self.fatal
-        period = "" if not message or message.endswith(".") else "."
-        report = f"Exception {cls} in module {program_file} at XXXXXXXX.\r\n{message}{period}\r\n"
-        return report.encode("latin-1")[:1023] + b"\r\n"
+        return f"Exception {self.fatal[0]} in module {program_file} at XXXXXXXX.\r\n{self.fatal[1]}.\r\n\r\n".encode(
+            "latin-1")
 
     def skip_reason(self, windows, sanitized, dynamic):
         return ((sanitized and self.unsanitized_only) or (dynamic and self.static_only) or
@@ -83,9 +77,6 @@ def write_files(contents):
     return setup
 
 
-LONG_LINE = b"7" * (64 << 20)
-
-
 def common_cases(program):
     """Front-end cases both programs share."""
     count = 4 if program == "rastrel1" else 5
@@ -97,28 +88,22 @@ def common_cases(program):
         ("dialogue: end of input at the first prompt", b"", b"", bad_key("")),
         ("dialogue: 1A ends the input", b"7eb1\n7e\x1ac1\n8041\n", b"X konec: Y pocatek: ", bad_key("")),
         ("dialogue: CR dropped, blank kept", b"7eb1 \r\n", b"", bad_key("7eb1 ")),
-        ("dialogue: 64 MB line, report cut at 1023 bytes", LONG_LINE, b"", bad_key("7" * 1100)),
-    ]
-    standard_output = [  # how standard output fails, the report, why not under Wine
-        ("closed", "I/O error 9", "no closed standard handle under Wine"),
-        ("full", "I/O error 28", NO_DEV_FULL),
-        ("broken pipe", "I/O error 32", "EPIPE is a POSIX error"),
+        ("standard input a directory", DIR, b"", DENIED),
     ]
     return [Case(f"usage with {n} arguments", args=["7eb1"] * n, stdin=b"7eb1\n", out=USAGE[program])
-            for n in (1, count - 1, count + 1)] + [
-        Case(n, args=[], stdin=i, out=head + prompts, fatal=fatal) for n, i, prompts, fatal in dialogue] + [
-        Case(f"{mode} standard output", args=example, stdout=mode, fatal=("EInOutError", message), posix_only=why)
-        for mode, message, why in standard_output] + [
-        Case("standard input a directory", args=[], stdin=DIR, out=head, fatal=DENIED,
-             posix_only="a directory cannot be standard input under Wine"),
-        Case("full standard output at the usage line", args=["7eb1"], stdout="full", fatal=FULL_DISK,
-             posix_only=NO_DEV_FULL),
+            for n in (count - 1, count + 1)] + [
+        Case(n, args=[], stdin=i, out=head + prompts, fatal=fatal, posix_only=i == DIR and "a directory cannot be"
+             " standard input under Wine") for n, i, prompts, fatal in dialogue] + [
+        Case("closed standard output", args=example, stdout="closed", fatal=("EInOutError", "I/O error 9"),
+             posix_only="no closed standard handle under Wine"),
+        Case("standard output a pipe nobody reads", args=example, stdout="broken pipe",
+             fatal=("EInOutError", "I/O error 32"), posix_only="EPIPE is a POSIX error"),
         Case("bad key: first one named", args=["7eg1", "zz", "8041", "8051"] + name, fatal=bad_key("7eg1")),
-        Case("bad key: fourth", args=["7eb1", "7ec1", "8041", "8051h"] + name, fatal=bad_key("8051h")),
         Case("empty arguments are skipped", args=["", "7eb1", "", "7eg1", "8041", "8051"] + name + [""],
              fatal=bad_key("7eg1")),
-        Case("dialogue: 64 MB line beyond the address space", args=[], stdin=LONG_LINE, limits={"AS": 48 << 20},
-             out=head, fatal=("EOutOfMemory", "Out of memory"), posix_only="no address-space limit to set under Wine",
+        Case("dialogue: 64 MB line beyond the address space", args=[], stdin=b"7" * (64 << 20),
+             limits={"AS": 48 << 20}, out=head, fatal=("EOutOfMemory", "Out of memory"),
+             posix_only="no address-space limit to set under Wine",
              unsanitized_only="the sanitizers reserve far more address space than the limit"),
         Case("bad key with a non-ASCII byte is quoted as it came", args=["7\u00e9b1", "7ec1", "8041", "8051"] + name,
              fatal=bad_key("7\u00c3\u00a9b1"), posix_only="Windows converts the report to the OEM code page"),
@@ -143,29 +128,24 @@ EXAMPLE_PAIRS = ["7eb1000_8041000", "7eb1000_8049000", "7eb1000_8051000", "7eb90
                  "7eb9000_8051000", "7ec1000_8041000", "7ec1000_8049000", "7ec1000_8051000"]
 ONE_PAIR = "7eb1000_8041000"
 BLOCKS = [  # name, keys, tile counts, tiles as "x_y" label pairs in file order
-    ("one tile", "7eb1 7eb1 8041 8041", (1, 1), [ONE_PAIR]),
+    ("example block", "7eb1 7ec1 8041 8051", (3, 3), EXAMPLE_PAIRS),
     ("unaligned stops 7eb1 to 7ec0", "7eb1 7ec0 8041 8041", (2, 1), [ONE_PAIR, "7eb9000_8041000"]),
-    ("unaligned stops 7eb1 to 7eb5", "7eb1 7eb5 8041 8047", (1, 1), [ONE_PAIR]),
     ("step back below 8 is one tile", "7eb1 7eaa 8041 8041", (1, 1), [ONE_PAIR]),
     ("reversed x range: empty files", "7ec1 7eb1 8041 8051", (-1, 3), []),
     ("reversed y range by 8: count 0", "7eb1 7ec1 8049 8041", (3, 0), []),
     ("key below 1000 is zero-padded", "123 12b 8 8", (2, 1), ["0123000_0008000", "012b000_0008000"]),
-    ("keys above FFFF print all digits", "12345 12345 ffff8 100000", (1, 2), ["12345000_ffff8000", "12345000_100000000"]),
-    ("negative keys", "FFFFFFF0 fffffff8 0 0", (2, 1), ["fffffff0000_0000000", "fffffff8000_0000000"]),
     ("walk wraps past the largest key", "7ffffff8 80000000 0 0", (2, 1), ["7ffffff8000_0000000", "80000000000_0000000"]),
     ("upper case and leading zeros", "7EB1 00007EB9 0000000000008041 8041", (2, 1), [ONE_PAIR, "7eb9000_8041000"]),
 ]
 
 
 def rastrel1_cases():
-    example = "7eb1 7ec1 8041 8051"
+    example, one = "7eb1 7ec1 8041 8051", "7eb1 7eb1 8041 8041"
     old_files = write_files({name: b"old line\r\n" * 50 for name in lists()})
     return [Case(n, args=keys, out=grid(*counts) + DONE, files=lists(*pairs)) for n, keys, counts, pairs in BLOCKS] + [
-        Case("example block", args=example, out=grid(3, 3) + DONE, files=lists(*EXAMPLE_PAIRS)),
         Case("example block through the dialogue", args=[], stdin=b"7eb1\n7ec1\r\n8041\n8051",
              out=crlf(BANNERS["rastrel1"], INSTRUCTION) + KEY_PROMPTS + grid(3, 3) + DONE, files=lists(*EXAMPLE_PAIRS)),
-        Case("existing longer files truncated", args="7eb1 7eb1 8041 8041", out=grid(1, 1) + DONE, setup=old_files,
-             files=lists(ONE_PAIR)),
+        Case("existing longer files truncated", args=one, out=grid(1, 1) + DONE, setup=old_files, files=lists(ONE_PAIR)),
         Case("directory where the second file must go", args=example, out=grid(3, 3),
              setup=write_files({"wget_cyk.dat": DIR}), fatal=DENIED, files={"wget_map.dat": b"", "wget_cyk.dat": DIR}),
         # Each file's bytes reach it when its buffer fills; the others' are
@@ -173,7 +153,7 @@ def rastrel1_cases():
         Case("full disk under do_merge.cmd", args=example, out=grid(3, 3), setup=write_files({"do_merge.cmd": FULL}),
              fatal=FULL_DISK, posix_only=NO_DEV_FULL,
              files={**lists(*EXAMPLE_PAIRS[:4] if BUFFER_SIZE == 128 else EXAMPLE_PAIRS), "do_merge.cmd": FULL}),
-        Case("full disk at the last flush of do_merge.cmd", args="7eb1 7eb1 8041 8041", out=grid(1, 1),
+        Case("full disk at the last flush of do_merge.cmd", args=one, out=grid(1, 1),
              setup=write_files({"do_merge.cmd": FULL}), fatal=FULL_DISK, posix_only=NO_DEV_FULL,
              files={**lists(ONE_PAIR), "do_merge.cmd": FULL}),
         Case("too few file descriptors for the fourth file", args=example, out=grid(3, 3), limits={"NOFILE": 6},
@@ -223,18 +203,14 @@ EXAMPLE_MAP = map_file("test", 451424, 5505696, 767, 767, 454496, 5502624)
 ONE = (451424, 5503648, 255, 255, 452448, 5502624)  # the calibration of tile 7eb1 8041
 ONE_CONV, ONE_MAP = conv("one", ["7eb1000"], ["8041000"]), map_file("one", *ONE)
 MOSAICS = [  # name, arguments, tile counts, x labels, y labels north first, calibration
-    ("one tile", ["7eb1", "7eb1", "8041", "8041", "one"], (1, 1), ["7eb1000"], ["8041000"], ONE),
-    ("step back below 8 is one tile", ["7eb1", "7eaa", "8041", "803a", "one"], (1, 1), ["7eb1000"], ["8041000"], ONE),
     ("unaligned range: calibration follows the image", ["7eb1", "7eb5", "8041", "804f", "un"], (1, 2), ["7eb1000"],
      ["8049000", "8041000"], (451424, 5504672, 255, 511, 452448, 5502624)),
     ("far key does not wrap", ["80000", "80000", "7fff8", "7fff8", "far"], (1, 1), ["80000000"], ["7fff8000"],
      (63408864, 68408864, 255, 255, 63409888, 68407840)),
     ("key below 1000 is zero-padded", ["123", "12b", "8", "8", "low"], (2, 1), ["0123000", "012b000"], ["0008000"],
      (-3662752, 1302048, 511, 255, -3660704, 1301024)),
-    ("map name with blanks and upper case", ["7eb1", "7eb1", "8041", "8041", "My Map"], (1, 1), ["7eb1000"],
-     ["8041000"], ONE),
-    ("map name with percent signs", ["7eb1", "7eb1", "8041", "8041", "%s%d%4x%"], (1, 1), ["7eb1000"], ["8041000"],
-     ONE),
+    ("map name with a blank, capitals and percent signs", ["7eb1", "7eb1", "8041", "8041", "My %s%d%4x%"], (1, 1),
+     ["7eb1000"], ["8041000"], ONE),
 ]
 QUOTED = [  # command line as typed on Windows, the map name it gives
     ('7eb1 7eb1 8041 8041 "My Map"', "My Map"), ('7eb1 "7e"b1 80"41" 8041 "a"b', "ab"),
@@ -244,57 +220,42 @@ QUOTED = [  # command line as typed on Windows, the map name it gives
 
 def rastrel2_cases():
     example, one = "7eb1 7ec1 8041 8051 test", "7eb1 7eb1 8041 8041 one"
-    ok, one_ok = grid(3, 3) + MAP_PROGRESS + DONE, grid(1, 1) + MAP_PROGRESS + DONE
-    dialogue_head = crlf(BANNERS["rastrel2"], INSTRUCTION) + KEY_PROMPTS + b"Nazev mapy: "
     keep = write_files({"conv.cmd": b"keep\r\n"})
     refused = [  # name, arguments, tile counts, report: conv.cmd is not touched
-        ("refused: bad key", "7eb1 7ec1 8041 80g1 test", None, bad_key("80g1")),
         ("refused: empty grid on x", "7ec1 7eb9 8041 8051 test", (0, 3), EMPTY_GRID),
-        ("refused: empty grid on y", "7eb1 7ec1 8051 8041 test", (3, -1), EMPTY_GRID),
         ("refused: map name of 256 characters", example[:-4] + "n" * 256, (3, 3), INVALID),
-        ("refused: .map name part over 255", example[:-4] + "n" * 252, (3, 3), INVALID),
     ]
     return [Case(n, args=a, out=grid(*c) + MAP_PROGRESS + DONE, files={"conv.cmd": conv(a[4], x, y),
                                                                      a[4] + ".map": map_file(a[4], *p)})
             for n, a, c, x, y, p in MOSAICS] + [
-        Case(f"quoted: {typed}", command_line=typed, out=one_ok,
+        Case(f"quoted: {typed}", command_line=typed, out=grid(1, 1) + MAP_PROGRESS + DONE,
              files={"conv.cmd": conv(n, ["7eb1000"], ["8041000"]), n + ".map": map_file(n, *ONE)}) for typed, n in QUOTED] + [
-        Case(n, args=a, out=grid(*c) if c else b"", setup=keep, fatal=f) for n, a, c, f in refused] + [
-        Case("example block", args=example, out=ok, files={"conv.cmd": EXAMPLE_BLOCK, "test.map": EXAMPLE_MAP}),
-        Case("example block through the dialogue", args=[], stdin=b"7eb1\n7ec1\n8041\n8051\ntest\n",
-             out=dialogue_head + ok, files={"conv.cmd": EXAMPLE_BLOCK, "test.map": EXAMPLE_MAP}),
-        Case("empty map name at the end of the dialogue input", args=[], stdin=b"7eb1\n7eb1\n8041\n8041\n",
-             out=dialogue_head + one_ok, files={"conv.cmd": conv("", ["7eb1000"], ["8041000"]),
-                                                ".map": map_file("", *ONE)}),
-        Case("second run appends after the first block", args=example, out=ok,
+        Case(n, args=a, out=grid(*c), setup=keep, fatal=f) for n, a, c, f in refused] + [
+        Case("second run appends after the first block", args=example, out=grid(3, 3) + MAP_PROGRESS + DONE,
              setup=write_files({"conv.cmd": ONE_CONV, "test.map": b"old"}),
              files={"conv.cmd": ONE_CONV + EXAMPLE_BLOCK, "test.map": EXAMPLE_MAP}),
-        Case("appends after a last line without line end", args=example, out=ok,
-             setup=write_files({"conv.cmd": b"@echo off\r\nrem last"}),
-             files={"conv.cmd": b"@echo off\r\nrem last" + EXAMPLE_BLOCK, "test.map": EXAMPLE_MAP}),
+        Case("empty map name at the end of the dialogue input", args=[], stdin=b"7eb1\n7eb1\n8041\n8041\n",
+             out=crlf(BANNERS["rastrel2"], INSTRUCTION) + KEY_PROMPTS + b"Nazev mapy: " + grid(1, 1) + MAP_PROGRESS + DONE,
+             files={"conv.cmd": conv("", ["7eb1000"], ["8041000"]), ".map": map_file("", *ONE)}),
         Case("refused: NUL typed into the map name", args=[], stdin=b"7eb1\n7eb1\n8041\n8041\nconv.cmd\0x\n",
-             out=dialogue_head + grid(1, 1), setup=keep, fatal=INVALID),
+             out=crlf(BANNERS["rastrel2"], INSTRUCTION) + KEY_PROMPTS + b"Nazev mapy: " + grid(1, 1), setup=keep,
+             fatal=INVALID),
         Case("refused: backslash name whose .map part is over 255", args=example[:-4] + "a\\" + "b" * 251,
              out=grid(3, 3), setup=keep, fatal=INVALID, posix_only="a backslash separates folders on Windows"),
-        Case("quoted blank makes a bad key", command_line='7eb1 "7eb1 " 8041 8041 m', fatal=bad_key("7eb1 ")),
         Case("directory named conv.cmd", args=example, out=grid(3, 3), setup=write_files({"conv.cmd": DIR}),
              fatal=DENIED, files={"conv.cmd": DIR}),
         Case("too few file descriptors for conv.cmd", args=example, out=grid(3, 3), limits={"NOFILE": 3},
              fatal=TOO_MANY, posix_only=NO_NOFILE,
              static_only="a dynamic program's loader needs a descriptor before the program runs"),
-        Case("conv.cmd on a full disk", args=example, out=grid(3, 3), setup=write_files({"conv.cmd": FULL}),
-             fatal=FULL_DISK, files={"conv.cmd": FULL}, posix_only=NO_DEV_FULL),
         Case("file-size limit cuts conv.cmd's last bytes", args=one, out=grid(1, 1), limits={"FSIZE": 196},
              fatal=FILE_TOO_BIG, files={"conv.cmd": ONE_CONV[:196]}, posix_only=NO_FSIZE),
         Case("file-size limit cuts the .map file's last bytes", args=one, out=grid(1, 1) + MAP_PROGRESS,
              limits={"FSIZE": 3442}, fatal=FILE_TOO_BIG, files={"conv.cmd": ONE_CONV, "one.map": ONE_MAP[:3442]},
              posix_only=NO_FSIZE),
-        Case("map name in a missing directory", args="7eb1 7ec1 8041 8051 nodir/test", out=grid(3, 3) + MAP_PROGRESS,
-             fatal=INVALID, files={"conv.cmd": EXAMPLE_BLOCK.replace(b"=test.png", b"=nodir/test.png")}),
     ]
 
 
-def all_cases(program, host, windows, buffer_size):
+def all_cases(program, host, buffer_size):
     global HOST, BUFFER_SIZE
     HOST, BUFFER_SIZE = host, buffer_size
     return common_cases(program) + (rastrel1_cases() if program == "rastrel1" else rastrel2_cases())
