@@ -102,10 +102,25 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv) {
   return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
 }
 
+namespace {
+
+std::string BaseName(std::string_view path) { return std::string(path.substr(path.find_last_of('/') + 1)); }
+
+// The program's own file as the system knows it; empty where it cannot tell.
+std::string OwnExecutablePath() {
+  char path[4096];
+  const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path);
+  return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : std::string();
+}
+
+}  // namespace
+
 std::string ProgramFileName(int argc, char** argv) {
-  if (argc < 1 || argv[0] == nullptr) return "rastrel";
-  std::string path = argv[0];
-  return path.substr(path.find_last_of('/') + 1);
+  // argv[0] is whatever the starting process chose: it may be missing, empty
+  // or end in a slash, and then names no file.
+  std::string name = argc > 0 && argv[0] != nullptr ? BaseName(argv[0]) : std::string();
+  if (name.empty()) name = BaseName(OwnExecutablePath());
+  return name.empty() ? "rastrel" : name;
 }
 
 std::uint32_t RelativeCodeAddress(const void* address) {

@@ -25,7 +25,10 @@ IoStatus WriteAll(HANDLE handle, const char* data, std::size_t size) {
   return IoStatus::Ok();
 }
 
-std::string BaseName(const std::string& path) { return path.substr(path.find_last_of("\\/:") + 1); }
+// Folders end at a slash or a backslash; a drive letter's colon ends a part too.
+constexpr std::string_view kSeparators = "/\\:";
+
+std::string BaseName(const std::string& path) { return path.substr(path.find_last_of(kSeparators) + 1); }
 
 }  // namespace
 
@@ -62,7 +65,7 @@ bool IsExistingFile(const std::string& name) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-std::string_view PathSeparators() { return "/\\"; }
+std::string_view PathSeparators() { return kSeparators; }
 
 IoStatus WriteStdout(const char* data, std::size_t size) {
   return WriteAll(::GetStdHandle(STD_OUTPUT_HANDLE), data, size);

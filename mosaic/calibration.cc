@@ -31,21 +31,20 @@ constexpr std::int64_t kServerUnitsPerKey = 4096;
 constexpr std::int64_t kServerUnitsPerMetre = 32;
 
 // The image's extent: it holds exactly the columns and rows the joining
-// script walks, so the edges come from the last ones visited.
+// script walks, each tile 8 keys wide, so the east and north edges follow
+// from their counts. Counted in 64 bits, the edges agree with the image even
+// where the walked keys wrap at 32 bits.
 struct Extent {
   std::int64_t west, east, south, north;  // in keys
   std::int64_t width, height;             // in pixels
 };
 
 Extent MosaicExtent(const GridRequest& request) {
-  const std::int32_t columns = StepCount(request.X());
-  const std::int32_t rows = StepCount(request.Y());
-  return {request.xstart,
-          std::int64_t{KeyAt(request.X(), columns)} + kTileSpacing,
-          request.ystart,
-          std::int64_t{KeyAt(request.Y(), rows)} + kTileSpacing,
-          (std::int64_t{columns} + 1) * kTilePixels,
-          (std::int64_t{rows} + 1) * kTilePixels};
+  const std::int64_t columns = std::int64_t{TileCount(request.X())};
+  const std::int64_t rows = std::int64_t{TileCount(request.Y())};
+  return {request.xstart, request.xstart + columns * kTileSpacing,
+          request.ystart, request.ystart + rows * kTileSpacing,
+          columns * kTilePixels, rows * kTilePixels};
 }
 
 }  // namespace
@@ -54,11 +53,9 @@ std::int64_t Easting(std::int64_t key) { return key * kServerUnitsPerKey / kServ
 
 std::int64_t Northing(std::int64_t key) { return key * kServerUnitsPerKey / kServerUnitsPerMetre + 1300000; }
 
-std::string CalibrationFileName(const GridRequest& request) { return request.map_name + ".map"; }
-
 void WriteCalibration(const GridRequest& request) {
   TextSink file;
-  file.Bind(CalibrationFileName(request));
+  file.Bind(request.map_name + std::string(kCalibrationFileEnding));
   file.OpenCreate();
   file.WriteLine(kHeader);
   file.WriteLine(request.map_name);

@@ -3,7 +3,7 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
+#include <string_view>
 
 #include "console.h"
 
@@ -14,8 +14,8 @@ namespace rastrel {
 std::int64_t Easting(std::int64_t key);
 std::int64_t Northing(std::int64_t key);
 
-// The calibration file's name: the map name with ".map" appended.
-std::string CalibrationFileName(const GridRequest& request);
+// The calibration file's name is the map name with this ending.
+inline constexpr std::string_view kCalibrationFileEnding = ".map";
 
 // Writes the calibration file for the image the joining script makes.
 void WriteCalibration(const GridRequest& request);

@@ -16,7 +16,7 @@ void CheckRequest(const GridRequest& request) {
   if (rastrel::TileCount(request.X()) < 1 || rastrel::TileCount(request.Y()) < 1) {
     rastrel::RaiseGridError("Empty tile grid: a stop key is lower than its start key");
   }
-  if (!rastrel::IsUsableFileName(rastrel::CalibrationFileName(request))) {
+  if (!rastrel::IsUsableFileName(request.map_name, rastrel::kCalibrationFileEnding)) {
     rastrel::RaiseInOutError(rastrel::InvalidFileName());
   }
 }

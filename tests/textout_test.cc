@@ -52,8 +52,8 @@ TEST(FatalReportText, PeriodAndLength) {
 
 TEST(IsUsableFileName, NulAndLengthOfTheNameAndOfItsLastPart) {
   const std::string part255(255, 'n');
-  // A backslash separates folders on Windows only.
-  const bool backslash_separates = platform::PathSeparators().find('\\') != std::string_view::npos;
+  // A backslash, and a drive letter's colon, separate parts on Windows only.
+  const bool windows = platform::PathSeparators().find('\\') != std::string_view::npos;
   const struct {
     std::string name;
     bool usable;
@@ -61,12 +61,17 @@ TEST(IsUsableFileName, NulAndLengthOfTheNameAndOfItsLastPart) {
       {part255, true},
       {part255 + "x", false},
       {"dir/" + part255, true},
-      {"dir\\" + part255, backslash_separates},
+      {"dir\\" + part255, windows},
+      {"Z:" + part255, windows},
       {std::string(100, 'd') + "/" + std::string(158, 'n'), true},
       {std::string(100, 'd') + "/" + std::string(159, 'n'), false},
       {std::string("ab\0", 3), false},
   };
   for (const auto& c : cases) EXPECT_EQ(IsUsableFileName(c.name), c.usable) << c.name;
+  // The ending counts towards both limits without being joined to the name.
+  EXPECT_TRUE(IsUsableFileName(std::string(251, 'n'), ".map"));
+  EXPECT_FALSE(IsUsableFileName(std::string(252, 'n'), ".map"));
+  EXPECT_FALSE(IsUsableFileName(std::string(4, 'd') + "/" + std::string(251, 'n'), ".map"));
 }
 
 // Every file is refused such a name, not only the map's, before the system

@@ -34,7 +34,7 @@ def bad_key(text):
 class Case:
     def __init__(self, name, args=None, stdin=b"", out=b"", fatal=None, files=None, setup=None, stdout="pipe",
                  limits=None, remove_cwd=False, posix_only=None, windows_only=None, command_line=None,
-                 unsanitized_only=None, static_only=None):
+                 unsanitized_only=None, static_only=None, argv0=None):
         self.name, self.stdin, self.out, self.fatal, self.setup = name, stdin, out, fatal, setup
         self.args = args.split() if isinstance(args, str) else args
         self.status = 1 if fatal else 0
@@ -42,6 +42,7 @@ class Case:
         self.stdout = stdout  # "pipe", "closed" or "broken pipe"
         self.limits = limits or {}  # resource limits of the run, as {"NOFILE": 6}
         self.remove_cwd = remove_cwd
+        self.argv0 = argv0  # the program's name as its starter gives it (POSIX; Windows asks the system)
         self.command_line = command_line  # typed at the Windows prompt after the program name
         # Why the case cannot run on a build: on Windows, on POSIX, under the
         # sanitizers, in a dynamic program.
@@ -98,6 +99,8 @@ def common_cases(program):
              posix_only="no closed standard handle under Wine"),
         Case("standard output a pipe nobody reads", args=example, stdout="broken pipe",
              fatal=("EInOutError", "I/O error 32"), posix_only="EPIPE is a POSIX error"),
+        *[Case(f"started as {argv0!r}: named by its own file", args=["zz", "1", "1", "1"] + name, argv0=argv0,
+               fatal=bad_key("zz")) for argv0 in ("", "somewhere/")],
         Case("bad key: first one named", args=["7eg1", "zz", "8041", "8051"] + name, fatal=bad_key("7eg1")),
         Case("empty arguments are skipped", args=["", "7eb1", "", "7eg1", "8041", "8051"] + name + [""],
              fatal=bad_key("7eg1")),
@@ -209,6 +212,8 @@ MOSAICS = [  # name, arguments, tile counts, x labels, y labels north first, cal
      (63408864, 68408864, 255, 255, 63409888, 68407840)),
     ("key below 1000 is zero-padded", ["123", "12b", "8", "8", "low"], (2, 1), ["0123000", "012b000"], ["0008000"],
      (-3662752, 1302048, 511, 255, -3660704, 1301024)),
+    ("walk wraps past the largest key: calibration follows the image", ["7ffffff8", "80000000", "8041", "8041", "w"],
+     (2, 1), ["7ffffff8000", "80000000000"], ["8041000"], (274874205920, 5503648, 511, 255, 274874207968, 5502624)),
     ("map name with a blank, capitals and percent signs", ["7eb1", "7eb1", "8041", "8041", "My %s%d%4x%"], (1, 1),
      ["7eb1000"], ["8041000"], ONE),
 ]

@@ -48,7 +48,9 @@ def start(case, options, program, work):
     if case.stdout == "broken pipe":
         reader, stdout = os.pipe()
         os.close(reader)
-    argv = [program] + (case.args or [])
+    argv, executable = [program] + (case.args or []), None
+    if case.argv0 is not None and not options.wine:
+        argv[0], executable = case.argv0, program
     if case.command_line is not None:
         # Through cmd with the command line exactly as typed, so the program
         # splits the raw text itself, as it does on Windows.
@@ -64,7 +66,7 @@ def start(case, options, program, work):
         os.mkdir(work)
         argv = ["sh", "-c", 'rmdir "$PWD" && exec "$@"', "sh"] + argv
     stdin = os.open(work, os.O_RDONLY) if case.stdin == cases.DIR else subprocess.PIPE
-    process = subprocess.Popen(argv, cwd=work, stdin=stdin, stdout=stdout, stderr=subprocess.PIPE,
+    process = subprocess.Popen(argv, executable=executable, cwd=work, stdin=stdin, stdout=stdout, stderr=subprocess.PIPE,
                                preexec_fn=child_setup(case), env=env)
     for end in (stdin, stdout):
         if end != subprocess.PIPE:
