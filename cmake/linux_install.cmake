@@ -21,18 +21,8 @@ install(FILES ${man1} ${man2} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES README.md LICENSE packaging/copyright ${changelog} DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES packaging/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME rastrel)
 
-set(CPACK_GENERATOR DEB TGZ)
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "The rastrel authors <rastrel@users.noreply.example.org>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "tile lists, mosaic scripts and calibration for raster maps")
-set(CPACK_PACKAGE_DESCRIPTION "Two small console programs for people who make calibrated raster maps for
-moving-map software from a tile server. rastrel1 takes a block of tiles and
-writes URL lists for wget and a script that merges the downloaded tiles;
-rastrel2 writes the Netpbm commands that join the tiles into one image and an
-OziExplorer .map file that calibrates it in UTM zone 33 on WGS 84.
-
-Neither program downloads or draws anything. Both are statically linked.")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# The .deb's control file; packaging/package.py adds Installed-Size.
+configure_file(packaging/control.in ${CMAKE_BINARY_DIR}/control @ONLY)
+set(RASTREL_PACKAGES rastrel-${PROJECT_VERSION}-${RASTREL_PACKAGE_SUFFIX}.tar.gz ${CMAKE_BINARY_DIR}/control
+  rastrel_${PROJECT_VERSION}_amd64.deb)
+set(RASTREL_PACKAGE_DEPENDS compressed_docs)

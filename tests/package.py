@@ -1,27 +1,29 @@
 #!/usr/bin/env python3
-"""Checks what a release ships.
-
-Windows: each program imports only DLLs every Windows has; the ZIP holds the
-programs, the README and the licence. Linux: the programs are static; the
-manual pages pass mandoc's lint and document exactly the messages the
-end-to-end cases expect; the .tar.gz holds the install layout; the .deb,
-unpacked into a temporary folder (never installed), runs both programs on
-the example block, and lintian finds nothing in it.
-"""
-import argparse
+"""Checks what a release ships (package.py BUILD_DIR SOURCE_DIR PRESET [OBJDUMP]): a copy of the sources in
+another folder, built later with PRESET, makes the same packages byte for byte. Windows: the programs import only
+system DLLs; the ZIP's files. Linux: the programs are static; the .tar.gz and the .deb hold the install layout,
+lintian finds nothing, the programs from the .deb write the example block's files; the manual pages pass mandoc's
+lint and document exactly the messages the end-to-end cases expect."""
 import glob
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tarfile
 import tempfile
 import zipfile
+from pathlib import Path
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "e2e"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "e2e"))
 import cases  # noqa: E402
 
+PROGRAMS = ["rastrel1", "rastrel2"]
+SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "msvcrt.dll", "advapi32.dll", "ntdll.dll"}
+LINUX_LAYOUT = ["bin/rastrel1", "bin/rastrel2", *[f"share/doc/rastrel/{f}" for f in ["LICENSE", "README.md",
+                "changelog.gz", "copyright"]], "share/lintian/overrides/rastrel", "share/man/man1/rastrel1.1.gz",
+                "share/man/man1/rastrel2.1.gz"]
+UNSTAGED = {"File not found."}  # documented; the file would have to vanish between the test for it and its opening
 problems = []
 
 
@@ -29,29 +31,30 @@ def check(what, got, want):
     if got != want:
         problems.append(f"{what}: got {got!r:.300}, want {want!r:.300}")
 
-PROGRAMS = ["rastrel1", "rastrel2"]
-SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "msvcrt.dll", "advapi32.dll", "ntdll.dll"}
-LINUX_LAYOUT = ["bin/rastrel1", "bin/rastrel2", "share/doc/rastrel/LICENSE", "share/doc/rastrel/README.md",
-                "share/doc/rastrel/changelog.gz", "share/doc/rastrel/copyright",
-                "share/lintian/overrides/rastrel", "share/man/man1/rastrel1.1.gz", "share/man/man1/rastrel2.1.gz"]
-# Documented, but no test can stage it: the file must vanish between the
-# test for it and its opening.
-UNSTAGED = {"File not found."}
+
+def run(argv, **options):
+    return subprocess.run(argv, check=True, stdout=subprocess.PIPE, text=True, **options).stdout
 
 
-def run(argv, **kwargs):
-    return subprocess.run(argv, check=True, capture_output=True, text=True, **kwargs).stdout
+def packages(build_dir):
+    run(["cmake", "--build", build_dir, "--target", "package"])
+    return {Path(p).name: p for p in glob.glob(os.path.join(build_dir, "rastrel[-_]*.*"))}
 
 
-def check_windows(options, packages):
+def check_rebuild(made, source_dir, preset, clone):
+    shutil.copytree(source_dir, clone, ignore=lambda folder, names: ["build"] if folder == source_dir else [])
+    run(["cmake", "--preset", preset, "-DBUILD_TESTING=OFF"], cwd=clone)
+    for name, path in packages(os.path.join(clone, "build", preset)).items():
+        check(f"{name} made again", Path(path).read_bytes() == Path(made[name]).read_bytes(), True)
+
+
+def check_windows(build_dir, made, objdump):
     for program in PROGRAMS:
-        listing = run([options.objdump, "-p", os.path.join(options.build_dir, program + ".exe")])
-        dlls = {line.split(":")[1].strip().lower() for line in listing.splitlines() if "DLL Name:" in line}
-        if not dlls or dlls - SYSTEM_DLLS:
-            problems.append(f"{program}.exe needs DLLs beyond the system's: {sorted(dlls - SYSTEM_DLLS)}")
-    names = zipfile.ZipFile(packages[options.name + ".zip"]).namelist()
-    check("ZIP", sorted(names), sorted(f"{options.name}/{f}" for f in ["rastrel1.exe", "rastrel2.exe",
-                                                                       "README.md", "LICENSE"]))
+        dlls = {d.lower() for d in re.findall(r"DLL Name: (\S+)", run([objdump, "-p", f"{build_dir}/{program}.exe"]))}
+        check(f"{program}.exe imports only system DLLs", bool(dlls) and dlls <= SYSTEM_DLLS, True)
+    (name, path), = made.items()
+    check("ZIP", sorted(zipfile.ZipFile(path).namelist()),
+          [f"{name[:-4]}/{f}" for f in ["LICENSE", "README.md", "rastrel1.exe", "rastrel2.exe"]])
 
 
 def documented_messages(page):
@@ -60,69 +63,47 @@ def documented_messages(page):
     section = page.split(".SH DIAGNOSTICS")[1].split(".SH ")[0]
     patterns = []
     for line in re.findall(r"^\.TP\n(\.BI? .*)$", section, re.M):
-        words = re.findall(r'"([^"]*)"|(\S+)', line.split(" ", 1)[1])
-        parts = [quoted or bare for quoted, bare in words]
-        italic = line.startswith(".BI")
-        text = "".join(".*" if italic and i % 2 else re.escape(p) for i, p in enumerate(parts))
+        parts = [quoted or bare for quoted, bare in re.findall(r'"([^"]*)"|(\S+)', line.split(" ", 1)[1])]
+        text = "".join(".*" if line.startswith(".BI") and i % 2 else re.escape(p) for i, p in enumerate(parts))
         patterns.append(text.replace(re.escape("\\(aq"), "'"))
     return patterns
 
 
-def check_manual(program, page_path, host):
-    lint = subprocess.run(["mandoc", "-Tlint", "-W", "all", page_path], capture_output=True, text=True)
-    check(f"{program}.1: mandoc -Tlint", lint.stdout + lint.stderr, "")
-    with open(page_path) as f:
-        patterns = documented_messages(f.read())
-    printed = {c.fatal[1] + "." for c in cases.all_cases(program, host, 128) if c.fatal}
-    check(f"{program}.1: documented messages no case prints",
-          [p for p in patterns if not any(re.fullmatch(p, m) for m in printed | UNSTAGED)], [])
-    check(f"{program}.1: messages not documented",
-          [m for m in printed if not any(re.fullmatch(p, m) for p in patterns)], [])
-
-
-def check_linux(options, packages, out):
+def check_linux(build_dir, made, source_dir, top):
     for program in PROGRAMS:
-        ldd = subprocess.run(["ldd", os.path.join(options.build_dir, program)], capture_output=True, text=True)
-        if not re.search(r"statically linked|not a dynamic executable", ldd.stdout + ldd.stderr):
-            problems.append(f"{program} is not static: {ldd.stdout}")
-        check_manual(program, os.path.join(options.source_dir, "man", program + ".1"), options.tile_host)
-    with tarfile.open(packages[options.name + ".tar.gz"]) as archive:
-        files = sorted(m.name.split("/", 1)[1] for m in archive.getmembers() if not m.isdir())
-    check(".tar.gz", files, LINUX_LAYOUT)
-    deb = next(p for name, p in packages.items() if name.endswith("_amd64.deb"))
-    root = os.path.join(out, "root")
+        check(f"{program} is static", "statically linked" in run(["ldd", f"{build_dir}/{program}"]), True)
+        page = f"{source_dir}/man/{program}.1"
+        run(["mandoc", "-Tlint", "-W", "all", page])
+        patterns = documented_messages(Path(page).read_text())
+        printed = {c.fatal[1] + "." for c in cases.all_cases(program, cases.HOST, 128) if c.fatal}
+        check(f"{program}.1: documented messages no case prints",
+              [p for p in patterns if not any(re.fullmatch(p, m) for m in printed | UNSTAGED)], [])
+        check(f"{program}.1: messages not documented", [m for m in printed if not any(re.fullmatch(p, m) for p in patterns)], [])
+    tar_gz, deb = (next(p for name, p in made.items() if name.endswith(end)) for end in (".tar.gz", ".deb"))
+    with tarfile.open(tar_gz) as archive:
+        check(".tar.gz", sorted(m.name.split("/", 1)[1] for m in archive.getmembers() if m.isfile()), LINUX_LAYOUT)
+    root, work = f"{top}/root", f"{top}/work"
+    subprocess.run(["lintian", "--fail-on", "error,warning", deb], check=True)
     run(["dpkg-deb", "-x", deb, root])
-    check("files of the .deb", sorted(os.path.relpath(os.path.join(d, f), os.path.join(root, "usr"))
-                                      for d, _, fs in os.walk(root) for f in fs), LINUX_LAYOUT)
-    work = os.path.join(out, "work")
+    check(".deb", sorted(os.path.relpath(f"{d}/{f}", f"{root}/usr") for d, _, fs in os.walk(root) for f in fs), LINUX_LAYOUT)
     os.mkdir(work)
-    run([os.path.join(root, "usr/bin/rastrel1"), "7eb1", "7ec1", "8041", "8051"], cwd=work)
-    run([os.path.join(root, "usr/bin/rastrel2"), "7eb1", "7ec1", "8041", "8051", "test"], cwd=work)
-    want = {**cases.lists(*cases.EXAMPLE_PAIRS), "conv.cmd": cases.EXAMPLE_BLOCK, "test.map": cases.EXAMPLE_MAP}
-    for name, content in want.items():
-        with open(os.path.join(work, name), "rb") as f:
-            check(f"{name} written by the packaged program", f.read(), content)
-    lintian = subprocess.run(["lintian", "--fail-on", "none", deb], capture_output=True, text=True).stdout
-    check("lintian", lintian, "")
+    run([f"{root}/usr/bin/rastrel1", "7eb1", "7ec1", "8041", "8051"], cwd=work)
+    run([f"{root}/usr/bin/rastrel2", "7eb1", "7ec1", "8041", "8051", "test"], cwd=work)
+    for name, content in {**cases.lists(*cases.EXAMPLE_PAIRS), "conv.cmd": cases.EXAMPLE_BLOCK,
+                          "test.map": cases.EXAMPLE_MAP}.items():
+        check(f"{name} written by the packaged program", Path(work, name).read_bytes(), content)
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--build-dir", required=True)
-    parser.add_argument("--source-dir", required=True)
-    parser.add_argument("--name", required=True, help="package file name without its ending")
-    parser.add_argument("--objdump", help="the Windows build's objdump")
-    parser.add_argument("--tile-host", default="tiles.example.com")
-    options = parser.parse_args()
-    with tempfile.TemporaryDirectory(prefix="rastrel-package-") as out:
-        run(["cpack", "--config", os.path.join(options.build_dir, "CPackConfig.cmake"), "-B", out])
-        packages = {os.path.basename(p): p for p in glob.glob(os.path.join(out, "*.*"))}
-        print("packages:", ", ".join(sorted(packages)))
-        if options.objdump:
-            check_windows(options, packages)
+    build_dir, source_dir, preset = sys.argv[1:4]
+    made = packages(build_dir)
+    with tempfile.TemporaryDirectory(prefix="rastrel-package-") as top:
+        check_rebuild(made, source_dir, preset, f"{top}/clone")
+        if len(sys.argv) > 4:
+            check_windows(build_dir, made, sys.argv[4])
         else:
-            check_linux(options, packages, out)
-    print("".join(f"FAIL {p}\n" for p in problems) + f"{0 if problems else 1} passed, {1 if problems else 0} failed")
+            check_linux(build_dir, made, source_dir, top)
+    print("".join(f"FAIL {p}\n" for p in problems) + ("failed" if problems else "passed"))
     return 1 if problems else 0
 
 

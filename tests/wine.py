@@ -1,70 +1,38 @@
 #!/usr/bin/env python3
-"""How the tests start Wine, for CMake and the end-to-end runner: each word
-size through its own loader, with WINELOADER naming it (Debian's `wine` script
-picks the 32-bit loader whenever wine32 is installed, which fails on a kernel
-that cannot run 32-bit programs, even for 64-bit ones).
-
-    wine.py 32|64 --prefix         probe once, then make the prefix WINEPREFIX names
-    wine.py 32|64 PROGRAM ARGS...  run a Windows program
-
-Where the kernel refuses the loader's format, the probe leaves the reason next
-to the prefix, and every run prints it and exits with SKIP (CTest: skipped).
-"""
+"""How the tests start Wine (wine.py 32|64 PROGRAM ARGS...): each word size through its own loader, named by
+WINELOADER too (Debian's `wine` script picks the 32-bit loader whenever wine32 is installed, which fails on a kernel
+that cannot run 32-bit programs). `wine.py 32|64 --prefix` probes once, makes the prefix WINEPREFIX names and starts a
+Wine server for the tests; where the kernel refuses the loader, it leaves the reason next to the prefix, and every run
+prints it and exits with 77 (CTest: skipped)."""
 import errno
 import os
 import subprocess
 import sys
+from pathlib import Path
 
-SKIP = 77
+bits, argv = sys.argv[1], sys.argv[2:]
+# The tests may point the 32-bit loader at a file that cannot run, to play a
+# machine without 32-bit support.
+loader = os.environ.get("RASTREL_TEST_WINE32_LOADER", "/usr/lib/wine/wine") if bits == "32" else "/usr/lib/wine/wine64"
+os.environ.update(WINELOADER=loader, WINEDEBUG=os.environ.get("WINEDEBUG", "-all"))
+skip_file = os.environ["WINEPREFIX"].rstrip("/") + ".skip"
 
-
-def loader(bits):
-    # The tests may point the 32-bit one at a file that cannot run, to play a
-    # machine without 32-bit support.
-    return (os.environ.get("RASTREL_TEST_WINE32_LOADER", "/usr/lib/wine/wine") if bits == "32"
-            else "/usr/lib/wine/wine64")
-
-
-def environment(bits):
-    return dict(os.environ, WINELOADER=loader(bits), WINEDEBUG=os.environ.get("WINEDEBUG", "-all"))
-
-
-def command(bits, argv):
-    return [loader(bits)] + list(argv)
-
-
-def skip_file():
-    return os.environ["WINEPREFIX"].rstrip("/") + ".skip"
-
-
-def skip_reason():
-    if os.path.exists(skip_file()):
-        with open(skip_file()) as f:
-            return f.read().strip()
-    return None
-
-
-def make_prefix(bits):
-    if os.path.exists(skip_file()):
-        os.remove(skip_file())
+if argv == ["--prefix"]:
+    Path(skip_file).unlink(missing_ok=True)
     try:
-        subprocess.run(command(bits, ["--version"]), env=environment(bits), stdout=subprocess.DEVNULL, check=True)
+        subprocess.run([loader, "--version"], stdout=subprocess.DEVNULL, check=True)
+        subprocess.run([loader, "wineboot", "--init"], check=True, timeout=300)
+        subprocess.run(["wineserver", "-w"], check=True, timeout=300)
+        # A server that outlives each program: one started by a test's program
+        # would hold that test's output pipes open until it ends.
+        subprocess.Popen(["wineserver", "-p10"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                         stderr=subprocess.DEVNULL, start_new_session=True)
     except OSError as e:
         if e.errno != errno.ENOEXEC:
             raise
-        with open(skip_file(), "w") as f:
-            f.write(f"this machine cannot run {bits}-bit programs ({loader(bits)}: {e.strerror})\n")
-        return
-    subprocess.run(command(bits, ["wineboot", "--init"]), env=environment(bits), check=True, timeout=300)
-    subprocess.run(["wineserver", "-w"], env=environment(bits), check=True, timeout=300)
-
-
-if __name__ == "__main__":
-    bits, argv = sys.argv[1], sys.argv[2:]
-    if argv == ["--prefix"]:
-        make_prefix(bits)
-    if skip_reason():
-        print(f"SKIP: {skip_reason()}")
-        sys.exit(SKIP)
-    if argv != ["--prefix"]:
-        os.execve(loader(bits), command(bits, argv), environment(bits))
+        Path(skip_file).write_text(f"this machine cannot run {bits}-bit programs ({loader}: {e.strerror})\n")
+if os.path.exists(skip_file):
+    print(f"SKIP: {Path(skip_file).read_text().strip()}")
+    sys.exit(77)
+if argv != ["--prefix"]:
+    os.execv(loader, [loader] + argv)

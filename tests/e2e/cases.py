@@ -15,8 +15,10 @@ FULL_DISK, FILE_TOO_BIG = ("EInOutError", "I/O error 28"), ("EInOutError", "I/O 
 INVALID, DENIED = ("EInOutError", "Invalid filename"), ("EInOutError", "File access denied")
 TOO_MANY = ("EInOutError", "Too many open files")
 EMPTY_GRID = ("EGridError", "Empty tile grid: a stop key is lower than its start key")
-NO_DEV_FULL, NO_FSIZE, NO_NOFILE = "/dev/full is a Linux device", "file-size limits are POSIX", \
-    "no open-file limit to set under Wine"
+NO_DEV_FULL = {"/dev/full": "no /dev/full (a Linux device) here"}
+NO_FSIZE, NO_NOFILE = {"posix": "file-size limits are POSIX"}, {"posix": "no open-file limit to set under Wine"}
+CLOSE_STDOUT = ["sh", "-c", 'exec "$@" >&-', "sh"]
+REMOVE_CWD = ["sh", "-c", 'mkdir gone && cd gone && rmdir ../gone && exec "$@"', "sh"]
 
 
 def crlf(*lines):
@@ -32,23 +34,19 @@ def bad_key(text):
 
 
 class Case:
-    def __init__(self, name, args=None, stdin=b"", out=b"", fatal=None, files=None, setup=None, stdout="pipe",
-                 limits=None, remove_cwd=False, posix_only=None, windows_only=None, command_line=None,
-                 unsanitized_only=None, static_only=None, argv0=None):
-        self.name, self.stdin, self.out, self.fatal, self.setup = name, stdin, out, fatal, setup
-        self.args = args.split() if isinstance(args, str) else args
-        self.status = 1 if fatal else 0
-        self.files = files  # the whole directory afterwards; None: as before the run
-        self.stdout = stdout  # "pipe", "closed" or "broken pipe"
-        self.limits = limits or {}  # resource limits of the run, as {"NOFILE": 6}
-        self.remove_cwd = remove_cwd
-        self.argv0 = argv0  # the program's name as its starter gives it (POSIX; Windows asks the system)
-        self.command_line = command_line  # typed at the Windows prompt after the program name
-        # Why the case cannot run on a build: on Windows, on POSIX, under the
-        # sanitizers, in a dynamic program.
-        self.posix_only = posix_only
-        self.windows_only = windows_only or (command_line is not None and "Windows command-line splitting only")
-        self.unsanitized_only, self.static_only = unsanitized_only, static_only
+    """One run. `files`: the whole directory afterwards (None: as before); `stdout`: "pipe" or "broken pipe" (nobody
+    reads it, `out` None); `limits`: as {"NOFILE": 6}; `wrap`: a POSIX command that starts the program; `command_line`: typed at
+    the Windows prompt; `argv0`: the program's name as its starter gives it (POSIX; Windows asks the system);
+    `needs`: "posix" or "windows", "/dev/full", a "static" program, an "unsanitized" build, each with the reason."""
+    DEFAULTS = dict(args=(), stdin=b"", out=b"", fatal=None, files=None, setup=lambda work: None, stdout="pipe",
+                    limits={}, wrap=[], command_line=None, argv0=None, needs={})
+
+    def __init__(self, name, **given):
+        self.__dict__.update(self.DEFAULTS, name=name, **given)
+        self.args = self.args.split() if isinstance(self.args, str) else list(self.args)
+        self.status = 1 if self.fatal else 0
+        if self.command_line is not None:
+            self.needs = {"windows": "Windows command-line splitting only"}
 
     def expected_stderr(self, program_file):
         """The report, with its code address as XXXXXXXX."""
@@ -56,12 +54,6 @@ class Case:
             return b""
         return f"Exception {self.fatal[0]} in module {program_file} at XXXXXXXX.\r\n{self.fatal[1]}.\r\n\r\n".encode(
             "latin-1")
-
-    def skip_reason(self, windows, sanitized, dynamic):
-        return ((sanitized and self.unsanitized_only) or (dynamic and self.static_only) or
-                (windows and self.posix_only) or (not windows and self.windows_only) or
-                (self.posix_only == NO_DEV_FULL and not os.path.exists("/dev/full") and "this machine has no /dev/full")
-                or None)
 
 
 def write_files(contents):
@@ -93,12 +85,13 @@ def common_cases(program):
     ]
     return [Case(f"usage with {n} arguments", args=["7eb1"] * n, stdin=b"7eb1\n", out=USAGE[program])
             for n in (count - 1, count + 1)] + [
-        Case(n, args=[], stdin=i, out=head + prompts, fatal=fatal, posix_only=i == DIR and "a directory cannot be"
-             " standard input under Wine") for n, i, prompts, fatal in dialogue] + [
-        Case("closed standard output", args=example, stdout="closed", fatal=("EInOutError", "I/O error 9"),
-             posix_only="no closed standard handle under Wine"),
-        Case("standard output a pipe nobody reads", args=example, stdout="broken pipe",
-             fatal=("EInOutError", "I/O error 32"), posix_only="EPIPE is a POSIX error"),
+        Case(n, args=[], stdin=i, out=head + prompts, fatal=fatal,
+             needs={"posix": "a directory cannot be standard input under Wine"} if i == DIR else {})
+        for n, i, prompts, fatal in dialogue] + [
+        Case("closed standard output", args=example, wrap=CLOSE_STDOUT, fatal=("EInOutError", "I/O error 9"),
+             needs={"posix": "no closed standard handle under Wine"}),
+        Case("standard output a pipe nobody reads", args=example, stdout="broken pipe", out=None,
+             fatal=("EInOutError", "I/O error 32"), needs={"posix": "EPIPE is a POSIX error"}),
         *[Case(f"started as {argv0!r}: named by its own file", args=["zz", "1", "1", "1"] + name, argv0=argv0,
                fatal=bad_key("zz")) for argv0 in ("", "somewhere/")],
         Case("bad key: first one named", args=["7eg1", "zz", "8041", "8051"] + name, fatal=bad_key("7eg1")),
@@ -106,12 +99,12 @@ def common_cases(program):
              fatal=bad_key("7eg1")),
         Case("dialogue: 64 MB line beyond the address space", args=[], stdin=b"7" * (64 << 20),
              limits={"AS": 48 << 20}, out=head, fatal=("EOutOfMemory", "Out of memory"),
-             posix_only="no address-space limit to set under Wine",
-             unsanitized_only="the sanitizers reserve far more address space than the limit"),
+             needs={"posix": "no address-space limit to set under Wine",
+                    "unsanitized": "the sanitizers reserve far more address space than the limit"}),
         Case("bad key with a non-ASCII byte is quoted as it came", args=["7\u00e9b1", "7ec1", "8041", "8051"] + name,
-             fatal=bad_key("7\u00c3\u00a9b1"), posix_only="Windows converts the report to the OEM code page"),
+             fatal=bad_key("7\u00c3\u00a9b1"), needs={"posix": "Windows converts the report to the OEM code page"}),
         Case("report converted to the OEM code page", args=["7\u00e9b1", "7ec1", "8041", "8051"] + name,
-             fatal=bad_key("7\x82b1"), windows_only="only Windows has an OEM code page"),
+             fatal=bad_key("7\x82b1"), needs={"windows": "only Windows has an OEM code page"}),
     ]
 
 
@@ -127,8 +120,7 @@ def lists(*pairs):
             "do_merge.cmd": crlf(*[f"@call merge_fn.cmd {p}" for p in pairs])}
 
 
-EXAMPLE_PAIRS = ["7eb1000_8041000", "7eb1000_8049000", "7eb1000_8051000", "7eb9000_8041000", "7eb9000_8049000",
-                 "7eb9000_8051000", "7ec1000_8041000", "7ec1000_8049000", "7ec1000_8051000"]
+EXAMPLE_PAIRS = [f"{x}_{y}" for x in ["7eb1000", "7eb9000", "7ec1000"] for y in ["8041000", "8049000", "8051000"]]
 ONE_PAIR = "7eb1000_8041000"
 BLOCKS = [  # name, keys, tile counts, tiles as "x_y" label pairs in file order
     ("example block", "7eb1 7ec1 8041 8051", (3, 3), EXAMPLE_PAIRS),
@@ -154,31 +146,21 @@ def rastrel1_cases():
         # Each file's bytes reach it when its buffer fills; the others' are
         # written out when the failure ends the run.
         Case("full disk under do_merge.cmd", args=example, out=grid(3, 3), setup=write_files({"do_merge.cmd": FULL}),
-             fatal=FULL_DISK, posix_only=NO_DEV_FULL,
+             fatal=FULL_DISK, needs=NO_DEV_FULL,
              files={**lists(*EXAMPLE_PAIRS[:4] if BUFFER_SIZE == 128 else EXAMPLE_PAIRS), "do_merge.cmd": FULL}),
         Case("full disk at the last flush of do_merge.cmd", args=one, out=grid(1, 1),
-             setup=write_files({"do_merge.cmd": FULL}), fatal=FULL_DISK, posix_only=NO_DEV_FULL,
+             setup=write_files({"do_merge.cmd": FULL}), fatal=FULL_DISK, needs=NO_DEV_FULL,
              files={**lists(ONE_PAIR), "do_merge.cmd": FULL}),
         Case("too few file descriptors for the fourth file", args=example, out=grid(3, 3), limits={"NOFILE": 6},
              fatal=TOO_MANY, files={"wget_map.dat": b"", "wget_cyk.dat": b"", "wget_tur.dat": b""},
-             posix_only=NO_NOFILE,
-             unsanitized_only="the sanitizer runtime needs descriptors of its own (pipe2) to check the report"),
-        Case("current directory removed", args=example, out=grid(3, 3), remove_cwd=True, fatal=INVALID, files={},
-             posix_only="Windows cannot remove a directory in use"),
+             needs={**NO_NOFILE, "unsanitized": "the sanitizer runtime needs descriptors of its own (pipe2) to check"
+                    " the report"}),
+        Case("current directory removed", args=example, out=grid(3, 3), wrap=REMOVE_CWD, fatal=INVALID, files={},
+             needs={"posix": "Windows cannot remove a directory in use"}),
     ]
 
 
 # ---- rastrel2 ---------------------------------------------------------
-
-EXAMPLE_BLOCK = crlf(
-    "pnmcat -lr tg/aa_7eb1000_8051000.pnm tg/aa_7eb9000_8051000.pnm tg/aa_7ec1000_8051000.pnm > line_8051000.pnm",
-    "pnmcat -lr tg/aa_7eb1000_8049000.pnm tg/aa_7eb9000_8049000.pnm tg/aa_7ec1000_8049000.pnm > line_8049000.pnm",
-    "pnmcat -lr tg/aa_7eb1000_8041000.pnm tg/aa_7eb9000_8041000.pnm tg/aa_7ec1000_8041000.pnm > line_8041000.pnm",
-    "pnmcat -tb line_8051000.pnm line_8049000.pnm line_8041000.pnm > temp.pnm ",
-    '"c:\\program files\\irfanview\\i_view32.exe" temp.pnm /bpp=8 /convert=test.png',
-    "@del temp.pnm",
-    "@del line_*.pnm")
-
 
 def conv(name, columns, rows):
     """conv.cmd's block for x labels west to east and y labels north to south."""
@@ -202,6 +184,7 @@ def map_file(name, e1, n1, x2, y2, e2, n2):
         "Track File = TF      These follow if they exist", "Moving Map Parameters = MM?    These follow if they exist")
 
 
+EXAMPLE_BLOCK = conv("test", ["7eb1000", "7eb9000", "7ec1000"], ["8051000", "8049000", "8041000"])
 EXAMPLE_MAP = map_file("test", 451424, 5505696, 767, 767, 454496, 5502624)
 ONE = (451424, 5503648, 255, 255, 452448, 5502624)  # the calibration of tile 7eb1 8041
 ONE_CONV, ONE_MAP = conv("one", ["7eb1000"], ["8041000"]), map_file("one", *ONE)
@@ -246,17 +229,16 @@ def rastrel2_cases():
              out=crlf(BANNERS["rastrel2"], INSTRUCTION) + KEY_PROMPTS + b"Nazev mapy: " + grid(1, 1), setup=keep,
              fatal=INVALID),
         Case("refused: backslash name whose .map part is over 255", args=example[:-4] + "a\\" + "b" * 251,
-             out=grid(3, 3), setup=keep, fatal=INVALID, posix_only="a backslash separates folders on Windows"),
+             out=grid(3, 3), setup=keep, fatal=INVALID, needs={"posix": "a backslash separates folders on Windows"}),
         Case("directory named conv.cmd", args=example, out=grid(3, 3), setup=write_files({"conv.cmd": DIR}),
              fatal=DENIED, files={"conv.cmd": DIR}),
         Case("too few file descriptors for conv.cmd", args=example, out=grid(3, 3), limits={"NOFILE": 3},
-             fatal=TOO_MANY, posix_only=NO_NOFILE,
-             static_only="a dynamic program's loader needs a descriptor before the program runs"),
+             fatal=TOO_MANY, needs={**NO_NOFILE, "static": "a dynamic program's loader needs a descriptor first"}),
         Case("file-size limit cuts conv.cmd's last bytes", args=one, out=grid(1, 1), limits={"FSIZE": 196},
-             fatal=FILE_TOO_BIG, files={"conv.cmd": ONE_CONV[:196]}, posix_only=NO_FSIZE),
+             fatal=FILE_TOO_BIG, files={"conv.cmd": ONE_CONV[:196]}, needs=NO_FSIZE),
         Case("file-size limit cuts the .map file's last bytes", args=one, out=grid(1, 1) + MAP_PROGRESS,
              limits={"FSIZE": 3442}, fatal=FILE_TOO_BIG, files={"conv.cmd": ONE_CONV, "one.map": ONE_MAP[:3442]},
-             posix_only=NO_FSIZE),
+             needs=NO_FSIZE),
     ]
 
 

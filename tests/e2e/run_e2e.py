@@ -1,93 +1,64 @@
 #!/usr/bin/env python3
-"""End-to-end runner: starts a built program in a fresh temporary directory
-for each case and compares stdout, stderr, the exit status and every file
-left in the directory, byte for byte. The same cases run a native build or a
-Windows build under Wine (--wine gives its word size).
-"""
-import argparse
+"""End-to-end runner (run_e2e.py PROGRAM TILE_HOST FILE_BUFFER_SIZE [LAUNCHER...]): starts the built program in a
+fresh temporary directory for each case and compares stdout, stderr, the exit status and every file left in the
+directory, byte for byte. The same cases run a native build, or a Windows build through the Wine launcher."""
 import os
 import re
 import resource
 import subprocess
 import sys
 import tempfile
+from pathlib import Path
 
 import cases
-
-sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-import wine  # noqa: E402
 
 ADDRESS = re.compile(rb"at ([0-9A-F]{8})\.\r\n")
 
 
 def snapshot(directory):
-    """Every entry of `directory`: bytes for a file, DIR for a directory,
-    ('link', target) for a symbolic link (never followed)."""
-    found = {}
-    for name in os.listdir(directory):
-        path = os.path.join(directory, name)
-        if os.path.islink(path) or os.path.isdir(path):
-            found[name] = ("link", os.readlink(path)) if os.path.islink(path) else cases.DIR
-        else:
-            with open(path, "rb") as f:
-                found[name] = f.read()
-    return found
+    """Every entry: its bytes, DIR for a directory, ("link", target) for a link."""
+    return {e.name: ("link", os.readlink(e)) if e.is_symlink() else cases.DIR if e.is_dir() else Path(e).read_bytes()
+            for e in os.scandir(directory)}
 
 
-def child_setup(case):
-    def run():
-        for name, value in case.limits.items():
-            resource.setrlimit(getattr(resource, "RLIMIT_" + name), (value, value))
-        if case.stdout == "closed":
-            os.close(1)
-    return run
-
-
-def start(case, options, program, work):
-    stdout = subprocess.PIPE  # also for "closed": closed in the child
-    if case.stdout == "broken pipe":
-        reader, stdout = os.pipe()
-        os.close(reader)
-    argv, executable = [program] + (case.args or []), None
-    if case.argv0 is not None and not options.wine:
-        argv[0], executable = case.argv0, program
+def start(case, program, launcher, work):
+    argv = [program] + case.args
     if case.command_line is not None:
         # Through cmd with the command line exactly as typed, so the program
         # splits the raw text itself, as it does on Windows.
         with open(os.path.join(work, "..", "run.cmd"), "wb") as f:
-            f.write(b"@Z:" + program.replace("/", "\\").encode() + b" " + case.command_line.encode("cp1252") + b"\r\n")
+            f.write(b"@Z:" + program.replace("/", "\\").encode() + b" " + case.command_line.encode("cp1252") +
+                    b"\r\n")
         argv = ["cmd", "/c", "Z:" + os.path.abspath(f.name).replace("/", "\\")]
-    env = None
-    if options.wine:
-        argv, env = wine.command(options.wine, argv), wine.environment(options.wine)
-    if case.remove_cwd:
-        # The shell removes its own directory, then becomes the program.
-        work = os.path.join(work, "gone")
-        os.mkdir(work)
-        argv = ["sh", "-c", 'rmdir "$PWD" && exec "$@"', "sh"] + argv
+    executable = program if case.argv0 is not None and not launcher else None
+    argv = case.wrap + launcher + ([case.argv0] + argv[1:] if executable else argv)
     stdin = os.open(work, os.O_RDONLY) if case.stdin == cases.DIR else subprocess.PIPE
-    process = subprocess.Popen(argv, executable=executable, cwd=work, stdin=stdin, stdout=stdout, stderr=subprocess.PIPE,
-                               preexec_fn=child_setup(case), env=env)
-    for end in (stdin, stdout):
-        if end != subprocess.PIPE:
-            os.close(end)
+    stdout = subprocess.PIPE
+    if case.stdout == "broken pipe":
+        reader, stdout = os.pipe()
+        os.close(reader)
+    limits = [(getattr(resource, "RLIMIT_" + name), (value, value)) for name, value in case.limits.items()]
+    process = subprocess.Popen(argv, executable=executable, cwd=work, stdin=stdin, stdout=stdout,
+                               stderr=subprocess.PIPE, preexec_fn=lambda: [resource.setrlimit(*l) for l in limits])
+    for end in {stdin, stdout} - {subprocess.PIPE}:
+        os.close(end)
     return process
 
 
-def run_case(case, options, program, addresses):
+def run_case(case, program, launcher, addresses):
     with tempfile.TemporaryDirectory(prefix="rastrel-e2e-") as top:
         work = os.path.join(top, "work")
         os.mkdir(work)
-        if case.setup:
-            case.setup(work)
+        case.setup(work)
         before = snapshot(work)
-        process = start(case, options, program, work)
+        process = start(case, program, launcher, work)
         stdout, stderr = process.communicate(None if case.stdin == cases.DIR else case.stdin, timeout=120)
         after = snapshot(work)
     addresses.update(int(found, 16) for found in ADDRESS.findall(stderr))
-    want = {"stdout": case.out if case.stdout == "pipe" else None, "exit status": case.status,
-            "stderr": case.expected_stderr(os.path.basename(program)), **(before if case.files is None else case.files)}
-    got = {"stdout": stdout if case.stdout == "pipe" else None, "exit status": process.returncode,
+    want = {"stdout": case.out, "exit status": case.status,
+            "stderr": case.expected_stderr(os.path.basename(program)),
+            **(before if case.files is None else case.files)}
+    got = {"stdout": stdout, "exit status": process.returncode,
            "stderr": ADDRESS.sub(b"at XXXXXXXX.\r\n", stderr), **after}
     return [f"{name}: got {got.get(name)!r:.300}, want {want.get(name)!r:.300}"
             for name in sorted(set(got) | set(want), key=str) if got.get(name) != want.get(name)]
@@ -101,55 +72,41 @@ def address_problems(addresses, program):
     return problems + ([f"every failure site reported the same code address: {addresses}"] if len(addresses) < 2 else [])
 
 
-def start_wine_server(options):
-    """Keeps one Wine server running between the program starts, ending by
-    itself a few seconds after the last. Without it each start would launch a
-    server that inherits the case's output pipes and holds them open."""
-    env, quiet = wine.environment(options.wine), subprocess.DEVNULL
-    subprocess.Popen(["wineserver", "-f", "-p5"], stdin=quiet, stdout=quiet, stderr=quiet, start_new_session=True,
-                     env=env)
-    subprocess.run(wine.command(options.wine, ["cmd", "/c", "exit"]), stdin=quiet, stdout=quiet, stderr=quiet,
-                   timeout=120, env=env, check=True)
+def features(program, launcher):
+    """What the build and this machine offer that some cases need."""
+    program = Path(program).read_bytes()
+    offered = {"windows"} if launcher else {"posix"} | ({"/dev/full"} if os.path.exists("/dev/full") else set())
+    return offered | ({"static"} if b"/ld-linux" not in program[:4096] else set()) | (  # no ELF interpreter
+        set() if b"__asan_init" in program else {"unsanitized"})
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--program", required=True)
-    parser.add_argument("--bin-dir", required=True)
-    parser.add_argument("--wine", help="word size (32 or 64) of a Windows build run under Wine")
-    parser.add_argument("--tile-host", default="tiles.example.com")
-    parser.add_argument("--buffer-size", type=int, default=128, help="the build's file buffer size")
-    parser.add_argument("--sanitized", action="store_true", help="the programs run under sanitizers")
-    parser.add_argument("--only", help="run only cases whose name contains this text")
-    options = parser.parse_args()
-    program = os.path.join(os.path.abspath(options.bin_dir), options.program + (".exe" if options.wine else ""))
-    if options.wine:
-        if wine.skip_reason():
-            print(f"SKIP: {wine.skip_reason()}")
-            return wine.SKIP
-        start_wine_server(options)
-    with open(program, "rb") as f:
-        dynamic = b"/ld-linux" in f.read(4096)  # the ELF interpreter of a dynamic program
-    passed = failed = skipped = 0
+    program, host, buffer_size, *launcher = sys.argv[1:]
+    program = os.path.abspath(program)
+    if launcher:
+        # Where Wine cannot run, the launcher says why and exits with 77 (skipped).
+        probe = subprocess.run(launcher + ["cmd", "/c", "exit"], stdout=subprocess.PIPE, timeout=120)
+        if probe.returncode:
+            print(probe.stdout.decode(), end="")
+            return probe.returncode
+    offered = features(program, launcher)
+    name = os.path.basename(program).removesuffix(".exe")
+    passed = failed = 0
     addresses = set()
-    for case in cases.all_cases(options.program, options.tile_host, options.buffer_size):
-        if options.only and options.only not in case.name:
-            continue
-        skip = case.skip_reason(bool(options.wine), options.sanitized, dynamic)
+    for case in cases.all_cases(name, host, int(buffer_size)):
+        skip = next((why for feature, why in case.needs.items() if feature not in offered), None)
         if skip:
             print(f"SKIP {case.name}: {skip}")
-            skipped += 1
             continue
-        problems = run_case(case, options, program, addresses)
+        problems = run_case(case, program, launcher, addresses)
         print(f"{'FAIL' if problems else 'ok  '} {case.name}" + "".join(f"\n    {p}" for p in problems))
         failed += bool(problems)
         passed += not problems
-    for problem in [] if options.only else address_problems(addresses, program):
+    for problem in address_problems(addresses, program):
         print(f"FAIL {problem}")
         failed += 1
-    print(f"{passed} passed, {failed} failed, {skipped} skipped")
+    print(f"{passed} passed, {failed} failed")
     return 1 if failed or not passed else 0
-
 
 if __name__ == "__main__":
     sys.exit(main())
