@@ -2,6 +2,7 @@
 written out here, never computed by the programs' code; only the fatal
 report's code address is matched by pattern."""
 import os
+from pathlib import Path
 
 DIR, FULL = "<directory>", ("link", "/dev/full")
 HOST, BUFFER_SIZE = "tiles.example.com", 128  # the build's, set by all_cases()
@@ -34,12 +35,12 @@ def bad_key(text):
 
 
 class Case:
-    """One run. `files`: the whole directory afterwards (None: as before); `stdout`: "pipe" or "broken pipe" (nobody
-    reads it, `out` None); `limits`: as {"NOFILE": 6}; `wrap`: a POSIX command that starts the program; `command_line`: typed at
-    the Windows prompt; `argv0`: the program's name as its starter gives it (POSIX; Windows asks the system);
+    """One run. `out` None: standard output is a pipe nobody reads; `files`: the whole directory afterwards (None:
+    as before); `limits`: as {"NOFILE": 6}; `wrap`: a POSIX command that starts the program; `command_line`: typed
+    at the Windows prompt; `argv0`: the program's name as its starter gives it (POSIX; Windows asks the system);
     `needs`: "posix" or "windows", "/dev/full", a "static" program, an "unsanitized" build, each with the reason."""
-    DEFAULTS = dict(args=(), stdin=b"", out=b"", fatal=None, files=None, setup=lambda work: None, stdout="pipe",
-                    limits={}, wrap=[], command_line=None, argv0=None, needs={})
+    DEFAULTS = dict(args=(), stdin=b"", out=b"", fatal=None, files=None, setup=lambda work: None, limits={}, wrap=[],
+                    command_line=None, argv0=None, needs={})
 
     def __init__(self, name, **given):
         self.__dict__.update(self.DEFAULTS, name=name, **given)
@@ -59,14 +60,13 @@ class Case:
 def write_files(contents):
     def setup(work):
         for name, value in contents.items():
-            path = os.path.join(work, name)
+            path = Path(work, name)
             if value == DIR:
-                os.mkdir(path)
+                path.mkdir()
             elif isinstance(value, tuple):
-                os.symlink(value[1], path)
+                path.symlink_to(value[1])
             else:
-                with open(path, "wb") as f:
-                    f.write(value)
+                path.write_bytes(value)
     return setup
 
 
@@ -90,7 +90,7 @@ def common_cases(program):
         for n, i, prompts, fatal in dialogue] + [
         Case("closed standard output", args=example, wrap=CLOSE_STDOUT, fatal=("EInOutError", "I/O error 9"),
              needs={"posix": "no closed standard handle under Wine"}),
-        Case("standard output a pipe nobody reads", args=example, stdout="broken pipe", out=None,
+        Case("standard output a pipe nobody reads", args=example, out=None,
              fatal=("EInOutError", "I/O error 32"), needs={"posix": "EPIPE is a POSIX error"}),
         *[Case(f"started as {argv0!r}: named by its own file", args=["zz", "1", "1", "1"] + name, argv0=argv0,
                fatal=bad_key("zz")) for argv0 in ("", "somewhere/")],
