@@ -23,10 +23,13 @@ if argv == ["--prefix"]:
         subprocess.run([loader, "--version"], stdout=subprocess.DEVNULL, check=True)
         subprocess.run([loader, "wineboot", "--init"], check=True, timeout=300)
         subprocess.run(["wineserver", "-w"], check=True, timeout=300)
-        # A server that outlives each program: one started by a test's program
-        # would hold that test's output pipes open until it ends.
-        subprocess.Popen(["wineserver", "-p10"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                         stderr=subprocess.DEVNULL, start_new_session=True)
+        # A server that outlives each program (one started by a test's program
+        # would hold that test's output pipes open until it ends). It goes to
+        # the background by itself; a first client starts its clock, so it
+        # ends 10 s after the last program.
+        quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-p10"], check=True, **quiet)
+        subprocess.run([loader, "cmd", "/c", "exit"], check=True, **quiet)
     except OSError as e:
         if e.errno != errno.ENOEXEC:
             raise
