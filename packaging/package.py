@@ -72,9 +72,8 @@ def make_tar_gz(root, entries, top, out):
             archive.add(os.path.join(root, entry), f"{top}/{entry}", recursive=False, filter=as_root)
 
 
-def make_deb(root, control, epoch, out):
-    """A .deb of the tree below `root`, which holds usr/ and nothing else."""
-    entries = normalize(root, epoch)
+def make_deb(root, entries, control, epoch, out):
+    """A .deb of the tree below `root`: `entries`, which are all below usr/."""
     files = [e for e in entries if os.path.isfile(os.path.join(root, e))]
     kib = sum(-(-os.path.getsize(os.path.join(root, e)) // 1024) for e in files) + len(entries) - len(files)
     os.mkdir(os.path.join(root, "DEBIAN"))
@@ -103,7 +102,8 @@ def main():
         make_zip(tree, entries, archive.removesuffix(".zip"), epoch, out)
     else:
         make_tar_gz(tree, entries, archive.removesuffix(".tar.gz"), out)
-        make_deb(stage, sys.argv[4], epoch, os.path.join(build_dir, sys.argv[5]))
+        usr_entries = ["usr"] + [os.path.join("usr", entry) for entry in entries]
+        make_deb(stage, usr_entries, sys.argv[4], epoch, os.path.join(build_dir, sys.argv[5]))
     shutil.rmtree(stage)
 
 
