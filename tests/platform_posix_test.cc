@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cerrno>
 
@@ -28,24 +27,6 @@ TEST(StatusOf, PosixErrorsToWhatTheUserSees) {
     EXPECT_EQ(status.code, c.status.code) << c.error;
     EXPECT_EQ(status.named, c.status.named) << c.error;
   }
-}
-
-// A read that succeeds reports success whatever errno was left by an
-// earlier call.
-TEST(ReadStdin, SuccessIsSuccessWhateverErrnoHolds) {
-  int pipe_ends[2];
-  ASSERT_EQ(::pipe(pipe_ends), 0);
-  const int saved_stdin = ::dup(STDIN_FILENO);
-  ::dup2(pipe_ends[0], STDIN_FILENO);
-  ASSERT_EQ(::write(pipe_ends[1], "7eb1\n", 5), 5);
-  char buffer[16];
-  std::size_t got = 0;
-  errno = ENOSPC;
-  const IoStatus status = ReadStdin(buffer, sizeof buffer, got);
-  ::dup2(saved_stdin, STDIN_FILENO);
-  for (int fd : {saved_stdin, pipe_ends[0], pipe_ends[1]}) ::close(fd);
-  EXPECT_FALSE(status.Failed());
-  EXPECT_EQ(got, 5u);
 }
 
 }  // namespace
