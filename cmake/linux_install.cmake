@@ -19,6 +19,7 @@ list(POP_FRONT compressed man1 man2 changelog)
 install(TARGETS rastrel1 rastrel2 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${man1} ${man2} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES README.md LICENSE packaging/copyright ${changelog} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES examples/merge_fn.cmd examples/merge_fn.sh DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 install(FILES packaging/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME rastrel)
 
 # The .deb's control file; packaging/package.py adds Installed-Size.

@@ -29,8 +29,9 @@ BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev python3 time)
 # Windows builds, and Wine to test them (32-bit Wine needs the i386 architecture).
 WINDOWS_PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest wine wine64 wine32:i386)
 
-# Checking the Linux packages and manual pages.
-PACKAGE_PACKAGES=(lintian mandoc)
+# Checking the Linux packages and manual pages, and the README's recipe from tiles
+# to a calibrated map with the real tools.
+PACKAGE_PACKAGES=(lintian mandoc wget netpbm gdal-bin)
 
 enable_i386() {
   dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386

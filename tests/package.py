@@ -20,9 +20,10 @@ import cases  # noqa: E402
 
 PROGRAMS = ["rastrel1", "rastrel2"]
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "msvcrt.dll", "advapi32.dll", "ntdll.dll"}
+EXAMPLES = ["examples/merge_fn.cmd", "examples/merge_fn.sh"]
 LINUX_LAYOUT = ["bin/rastrel1", "bin/rastrel2", *[f"share/doc/rastrel/{f}" for f in ["LICENSE", "README.md",
-                "changelog.gz", "copyright"]], "share/lintian/overrides/rastrel", "share/man/man1/rastrel1.1.gz",
-                "share/man/man1/rastrel2.1.gz"]
+                "changelog.gz", "copyright", *EXAMPLES]], "share/lintian/overrides/rastrel",
+                "share/man/man1/rastrel1.1.gz", "share/man/man1/rastrel2.1.gz"]
 UNSTAGED = {"File not found."}  # documented; the file would have to vanish between the test for it and its opening
 problems = []
 
@@ -54,7 +55,7 @@ def check_windows(build_dir, made, objdump):
         check(f"{program}.exe imports only system DLLs", bool(dlls) and dlls <= SYSTEM_DLLS, True)
     (name, path), = made.items()
     check("ZIP", sorted(zipfile.ZipFile(path).namelist()),
-          [f"{name[:-4]}/{f}" for f in ["LICENSE", "README.md", "rastrel1.exe", "rastrel2.exe"]])
+          [f"{name[:-4]}/{f}" for f in ["LICENSE", "README.md", *EXAMPLES, "rastrel1.exe", "rastrel2.exe"]])
 
 
 def documented_messages(page):
