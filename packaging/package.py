@@ -1,40 +1,46 @@
 #!/usr/bin/env python3
-"""Makes the release packages of a build, the same bytes from the same commit
-whatever the folder and the time of the build: every time stamp is the
-commit's, archive members go in name order with root as their owner and fixed
-modes, and gzip stores no name and no time.
+"""Makes the release packages of a build, the same bytes from the same source however it arrives (a git clone, a
+source tarball, a clone git will not read) and whoever builds it: every time stamp is that of the newest entry of
+packaging/changelog, members go in name order with root as their owner and fixed modes, and gzip stores no name and
+no time.
 
     package.py BUILD_DIR SOURCE_DIR NAME.zip                the Windows ZIP
-    package.py BUILD_DIR SOURCE_DIR NAME.tar.gz CONTROL DEB  the Linux .tar.gz,
-                                                           and the .deb DEB with
-                                                           this control file
+    package.py BUILD_DIR SOURCE_DIR NAME.tar.gz CONTROL DEB  the Linux .tar.gz, and the .deb DEB with this control
+                                                           file
 
-Each archive holds one folder NAME; the .deb holds the same tree under /usr.
-The time is SOURCE_DATE_EPOCH when it is set, otherwise the time of the last
-commit, and outside a git checkout the date of the newest entry of
-packaging/changelog.
+Each archive holds one folder NAME; the .deb holds the same tree under /usr. SOURCE_DATE_EPOCH, when it is set,
+takes the place of the changelog's date.
 """
 import email.utils
-import gzip
 import hashlib
 import os
+import re
 import shutil
 import subprocess
 import sys
-import tarfile
 import time
 import zipfile
 
+# The trailer line of a Debian changelog entry: " -- NAME <ADDRESS>  DATE".
+TRAILER = re.compile(r"^ -- .*>  (.*)$", re.M)
 
-def source_date(source_dir):
-    if os.environ.get("SOURCE_DATE_EPOCH"):
-        return int(os.environ["SOURCE_DATE_EPOCH"])
-    git = subprocess.run(["git", "-C", source_dir, "log", "-1", "--format=%ct"], capture_output=True, text=True)
-    if git.returncode == 0 and git.stdout.strip():
-        return int(git.stdout)
-    with open(os.path.join(source_dir, "packaging", "changelog")) as f:
-        signature = next(line for line in f if line.startswith(" -- "))
-    return int(email.utils.parsedate_to_datetime(signature.split("  ")[-1]).timestamp())
+
+def changelog_date(changelog):
+    """The time of the newest entry, as `dpkg-parsechangelog -STimestamp` gives it, or exit with the reason."""
+    try:
+        with open(changelog) as f:
+            found = TRAILER.search(f.read())
+    except OSError as e:
+        sys.exit(f"package.py: cannot date the packages: {changelog}: {e.strerror}")
+    if not found:
+        sys.exit(f"package.py: cannot date the packages: {changelog} has no entry with a ' -- NAME <ADDRESS>  DATE' line")
+    date = email.utils.parsedate_tz(found[1])
+    # The zone must be numeric and known: "-0000", like no zone at all, means
+    # an unknown one, which would leave the time to whoever reads it.
+    if date is None or not re.search(r" [+-]\d{4}$", found[1]) or found[1].endswith("-0000"):
+        sys.exit(f"package.py: cannot date the packages: {changelog}: the newest entry's date {found[1]!r} is not "
+                 "an RFC 2822 date with a time zone such as +0000")
+    return email.utils.mktime_tz(date)
 
 
 def normalize(root, epoch):
@@ -48,11 +54,11 @@ def normalize(root, epoch):
     return entries
 
 
-def make_zip(root, entries, top, epoch, out):
+def make_zip(stage, top, entries, epoch, out):
     stamp = time.gmtime(epoch)[:6]
     with zipfile.ZipFile(out, "w") as archive:
         for entry in entries:
-            path = os.path.join(root, entry)
+            path = os.path.join(stage, top, entry)
             if os.path.isdir(path):
                 continue
             info = zipfile.ZipInfo(f"{top}/{entry}", stamp)
@@ -61,15 +67,16 @@ def make_zip(root, entries, top, epoch, out):
                 archive.writestr(info, f.read(), zipfile.ZIP_DEFLATED, 9)
 
 
-def make_tar_gz(root, entries, top, out):
-    def as_root(info):
-        info.uid = info.gid = 0
-        info.uname = info.gname = "root"
-        return info
-    with open(out, "wb") as f, gzip.GzipFile("", "wb", 9, f, mtime=0) as packed, \
-            tarfile.open(fileobj=packed, mode="w", format=tarfile.GNU_FORMAT) as archive:
-        for entry in entries:
-            archive.add(os.path.join(root, entry), f"{top}/{entry}", recursive=False, filter=as_root)
+def make_tar_gz(stage, top, epoch, out):
+    """The reproducible-builds recipe: GNU tar in name order, one time, root as owner, modes from the owner's."""
+    tar = ["tar", "--sort=name", "--format=gnu", f"--mtime=@{epoch}", "--owner=0", "--group=0", "--numeric-owner",
+           "--mode=u=rwX,go=rX", "-C", stage, "-cf", "-", top]
+    c_locale = dict(os.environ, LC_ALL="C")
+    with open(out, "wb") as f:
+        archive = subprocess.Popen(tar, stdout=subprocess.PIPE, env=c_locale)
+        subprocess.run(["gzip", "-9n"], stdin=archive.stdout, stdout=f, check=True, env=c_locale)
+        if archive.wait():
+            sys.exit("package.py: tar failed")
 
 
 def make_deb(root, entries, control, epoch, out):
@@ -84,26 +91,32 @@ def make_deb(root, entries, control, epoch, out):
             with open(os.path.join(root, entry), "rb") as f:
                 sums.write(f"{hashlib.md5(f.read()).hexdigest()}  {entry}\n")
     normalize(root, epoch)
-    # dpkg-deb sorts the members and takes its own time from SOURCE_DATE_EPOCH.
-    subprocess.run(["dpkg-deb", "--root-owner-group", "--build", root, out], check=True, stdout=subprocess.DEVNULL,
-                   env=dict(os.environ, SOURCE_DATE_EPOCH=str(epoch)))
+    # dpkg-deb sorts the members and takes its own time from SOURCE_DATE_EPOCH;
+    # the compression is named, as other dpkg versions default to others.
+    subprocess.run(["dpkg-deb", "-Zxz", "--root-owner-group", "--build", root, out], check=True,
+                   stdout=subprocess.DEVNULL, env=dict(os.environ, SOURCE_DATE_EPOCH=str(epoch)))
 
 
 def main():
     build_dir, source_dir, archive = sys.argv[1:4]
-    epoch = source_date(source_dir)
+    epoch = (int(os.environ["SOURCE_DATE_EPOCH"]) if os.environ.get("SOURCE_DATE_EPOCH")
+             else changelog_date(os.path.join(source_dir, "packaging", "changelog")))
     stage = os.path.join(build_dir, "package-stage")
     shutil.rmtree(stage, ignore_errors=True)
-    tree = os.path.join(stage, "usr")
+    top = re.sub(r"\.(zip|tar\.gz)$", "", archive)
+    tree = os.path.join(stage, top)
     subprocess.run(["cmake", "--install", build_dir, "--prefix", tree], check=True, stdout=subprocess.DEVNULL)
     entries = normalize(tree, epoch)
     out = os.path.join(build_dir, archive)
     if archive.endswith(".zip"):
-        make_zip(tree, entries, archive.removesuffix(".zip"), epoch, out)
+        make_zip(stage, top, entries, epoch, out)
     else:
-        make_tar_gz(tree, entries, archive.removesuffix(".tar.gz"), out)
+        make_tar_gz(stage, top, epoch, out)
+        deb_root = os.path.join(stage, "deb")
+        os.mkdir(deb_root)
+        os.rename(tree, os.path.join(deb_root, "usr"))
         usr_entries = ["usr"] + [os.path.join("usr", entry) for entry in entries]
-        make_deb(stage, usr_entries, sys.argv[4], epoch, os.path.join(build_dir, sys.argv[5]))
+        make_deb(deb_root, usr_entries, sys.argv[4], epoch, os.path.join(build_dir, sys.argv[5]))
     shutil.rmtree(stage)
 
 

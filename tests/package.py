@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Checks what a release ships (package.py BUILD_DIR SOURCE_DIR PRESET [OBJDUMP]): the same packages byte for byte
-from a copy of the sources built later in another folder; the Windows programs' DLLs and the ZIP's files; static Linux
+from a source tarball of the commit, built later in another folder with another umask, time zone and locale; the Windows programs' DLLs and the ZIP's files; static Linux
 programs, the install layout of the .tar.gz and the .deb, lintian, and manual pages that pass mandoc's lint and
 document exactly the messages the end-to-end cases expect."""
 import glob
@@ -37,16 +37,36 @@ def run(argv, **options):
     return subprocess.run(argv, check=True, stdout=subprocess.PIPE, text=True, **options).stdout
 
 
-def packages(build_dir):
-    run(["cmake", "--build", build_dir, "--target", "package"])
+def packages(build_dir, **options):
+    run(["cmake", "--build", build_dir, "--target", "package"], **options)
     return {Path(p).name: p for p in glob.glob(os.path.join(build_dir, "rastrel[-_]*.*"))}
 
 
-def check_rebuild(made, source_dir, preset, clone):
-    shutil.copytree(source_dir, clone, ignore=lambda folder, names: ["build"] if folder == source_dir else [])
-    run(["cmake", "--preset", preset, "-DBUILD_TESTING=OFF"], cwd=clone)
-    for name, path in packages(os.path.join(clone, "build", preset)).items():
-        check(f"{name} made again", Path(path).read_bytes() == Path(made[name]).read_bytes(), True)
+def unpack_sources(source_dir, into, preexec_fn):
+    """The sources as a source tarball holds them: `git archive` of the commit (with the work tree's changes to its
+    files, while they are not committed); outside a checkout of its own, the files as they are."""
+    git = ["git", "-c", "safe.directory=*", "-C", source_dir]
+    top = shutil.which("git") and subprocess.run(git + ["rev-parse", "--show-toplevel"], capture_output=True,
+                                                   text=True).stdout.strip()
+    if top != os.path.realpath(source_dir):
+        shutil.copytree(source_dir, into, ignore=lambda folder, names: ["build"] if folder == source_dir else [])
+        return
+    commit = run(git + ["stash", "create"]).strip() or "HEAD"
+    os.mkdir(into)
+    archive = subprocess.run(git + ["archive", commit], check=True, stdout=subprocess.PIPE).stdout
+    subprocess.run(["tar", "-x", "--no-same-permissions", "-C", into], input=archive, check=True, preexec_fn=preexec_fn)
+
+
+def check_rebuild(made, source_dir, preset, sources):
+    """The packages again, from a source tarball built by someone else: another folder, time zone, locale and umask."""
+    other = dict(cwd=sources, preexec_fn=lambda: os.umask(0o077),
+                 env=dict(os.environ, TZ="Asia/Tokyo", LC_ALL="C.UTF-8", LANG="C.UTF-8"))
+    unpack_sources(source_dir, sources, other["preexec_fn"])
+    run(["cmake", "--preset", preset, "-DBUILD_TESTING=OFF"], **other)
+    again = packages(os.path.join(sources, "build", preset), **other)
+    check("packages made again", sorted(again), sorted(made))
+    for name in set(made) & set(again):
+        check(f"{name} made again", Path(again[name]).read_bytes() == Path(made[name]).read_bytes(), True)
 
 
 def check_windows(build_dir, made, objdump):
@@ -92,7 +112,7 @@ def main():
     build_dir, source_dir, preset = sys.argv[1:4]
     made = packages(build_dir)
     with tempfile.TemporaryDirectory(prefix="rastrel-package-") as top:
-        check_rebuild(made, source_dir, preset, f"{top}/clone")
+        check_rebuild(made, source_dir, preset, f"{top}/sources")
         if len(sys.argv) > 4:
             check_windows(build_dir, made, sys.argv[4])
         else:
