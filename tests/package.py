@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-"""Checks what a release ships (package.py BUILD_DIR SOURCE_DIR PRESET [OBJDUMP]): the same packages byte for byte
-from a source tarball of the commit, built later in another folder with another umask, time zone and locale; the Windows programs' DLLs and the ZIP's files; static Linux
-programs, the install layout of the .tar.gz and the .deb, lintian, and manual pages that pass mandoc's lint and
-document exactly the messages the end-to-end cases expect."""
+"""Checks what a release ships (package.py BUILD_DIR SOURCE_DIR PRESET [OBJDUMP LAUNCHER...]): the same packages from
+a source tarball of the commit built by someone else; Windows: the DLLs, the ZIP's files, its merge_fn.cmd under Wine;
+Linux: static programs, the packages' layout, lintian, the manual pages, and the README's recipe with the .deb."""
+import functools
 import glob
+import http.server
 import io
 import os
 import re
@@ -12,6 +13,7 @@ import subprocess
 import sys
 import tarfile
 import tempfile
+import threading
 import zipfile
 from pathlib import Path
 
@@ -24,6 +26,11 @@ EXAMPLES = ["examples/merge_fn.cmd", "examples/merge_fn.sh"]
 LINUX_LAYOUT = ["bin/rastrel1", "bin/rastrel2", *[f"share/doc/rastrel/{f}" for f in ["LICENSE", "README.md",
                 "changelog.gz", "copyright", *EXAMPLES]], "share/lintian/overrides/rastrel",
                 "share/man/man1/rastrel1.1.gz", "share/man/man1/rastrel2.1.gz"]
+X_KEYS, Y_KEYS = [0x7EB1, 0x7EB9, 0x7EC1], [0x8041, 0x8049]  # the README's block
+# Overlay tiles: black, transparent in the PNG, but for a 32 x 16 mark at row 16; the second lies over the first.
+RED, BLUE = (255, 0, 0), (0, 0, 255)
+OVERLAYS = {"tcyklo": "ppmmake red 32 16 | pnmpad -black -left 16 -right 208 -top 16 -bottom 224",
+            "ttur": "ppmmake blue 32 16 | pnmpad -black -left 32 -right 192 -top 16 -bottom 224"}
 UNSTAGED = {"File not found."}  # documented; the file would have to vanish between the test for it and its opening
 problems = []
 
@@ -42,31 +49,23 @@ def packages(build_dir, **options):
     return {Path(p).name: p for p in glob.glob(os.path.join(build_dir, "rastrel[-_]*.*"))}
 
 
-def unpack_sources(source_dir, into, preexec_fn):
-    """The sources as a source tarball holds them: `git archive` of the commit (with the work tree's changes to its
-    files, while they are not committed); outside a checkout of its own, the files as they are."""
+def unpack_sources(source_dir, into):
+    """The sources as a source tarball holds them: `git archive` of the commit, with the work tree's changes."""
     git = ["git", "-c", "safe.directory=*", "-C", source_dir]
-    top = shutil.which("git") and subprocess.run(git + ["rev-parse", "--show-toplevel"], capture_output=True,
-                                                   text=True).stdout.strip()
-    if top != os.path.realpath(source_dir):
-        shutil.copytree(source_dir, into, ignore=lambda folder, names: ["build"] if folder == source_dir else [])
-        return
     commit = run(git + ["stash", "create"]).strip() or "HEAD"
-    os.mkdir(into)
     archive = subprocess.run(git + ["archive", commit], check=True, stdout=subprocess.PIPE).stdout
-    subprocess.run(["tar", "-x", "--no-same-permissions", "-C", into], input=archive, check=True, preexec_fn=preexec_fn)
+    tarfile.open(fileobj=io.BytesIO(archive)).extractall(into)
 
 
 def check_rebuild(made, source_dir, preset, sources):
     """The packages again, from a source tarball built by someone else: another folder, time zone, locale and umask."""
     other = dict(cwd=sources, preexec_fn=lambda: os.umask(0o077),
                  env=dict(os.environ, TZ="Asia/Tokyo", LC_ALL="C.UTF-8", LANG="C.UTF-8"))
-    unpack_sources(source_dir, sources, other["preexec_fn"])
+    unpack_sources(source_dir, sources)
     run(["cmake", "--preset", preset, "-DBUILD_TESTING=OFF"], **other)
     again = packages(os.path.join(sources, "build", preset), **other)
-    check("packages made again", sorted(again), sorted(made))
-    for name in set(made) & set(again):
-        check(f"{name} made again", Path(again[name]).read_bytes() == Path(made[name]).read_bytes(), True)
+    check("packages made again, differing", sorted(name for name in made.keys() | again.keys() if name not in again
+          or name not in made or Path(again[name]).read_bytes() != Path(made[name]).read_bytes()), [])
 
 
 def check_windows(build_dir, made, objdump):
@@ -78,9 +77,77 @@ def check_windows(build_dir, made, objdump):
           [f"{name[:-4]}/{f}" for f in ["LICENSE", "README.md", *EXAMPLES, "rastrel1.exe", "rastrel2.exe"]])
 
 
+def base_colour(x, y):
+    return (x >> 3) & 0xFF, (y >> 3) & 0xFF, 0x80
+
+
+def png(layer, x, y):
+    drawing = OVERLAYS.get(layer, "ppmmake rgb:{:02x}/{:02x}/{:02x} 256 256".format(*base_colour(x, y)))
+    return subprocess.run(drawing + " | pnmtopng -transparent black", shell=True, check=True, stdout=subprocess.PIPE).stdout
+
+
+def serve_tiles(root):
+    """A tile server reached as a proxy: it serves http://HOST/LAYER/13_X_Y as the file root/http:/HOST/LAYER/13_X_Y."""
+    for layer in ("turist", "tcyklo", "ttur"):
+        os.makedirs(folder := f"{root}/http:/tiles.example.com/{layer}")
+        [Path(folder, f"13_{x:x}000_{y:x}000").write_bytes(png(layer, x, y)) for x in X_KEYS for y in Y_KEYS]
+    handler = type("Tiles", (http.server.SimpleHTTPRequestHandler,),  # HTTP/1.1: wget keeps its connection
+                   {"protocol_version": "HTTP/1.1", "log_message": lambda *args: None})
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(handler, directory=root))
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return f"http://127.0.0.1:{server.server_port}"
+
+
+def check_colours(work):
+    """Each tile's colours where GDAL finds them through the .map: 4 m a pixel from the tile's west and north edges."""
+    samples = [(x, y, c, r, want) for x in X_KEYS for y in Y_KEYS for c, r, want in
+               ((24, 24, RED), (40, 24, BLUE), (56, 24, BLUE), (128, 128, base_colour(x, y)))]
+    found = re.findall(r"Location: \((\d+)P,(\d+)L\)", subprocess.run(
+        ["gdallocationinfo", "-geoloc", "mymap.map"], cwd=work, text=True, stdout=subprocess.PIPE, input="".join(
+            f"{x * 128 - 3700000 + 4 * c + 2} {(y + 8) * 128 + 1300000 - 4 * r - 2}\n" for x, y, c, r, _ in samples)).stdout)
+    image = [int(v) for v in subprocess.run(["pngtopam", "-plain", "mymap.png"], cwd=work,
+                                            stdout=subprocess.PIPE).stdout.split()[1:]]  # width, height, 255, r g b...
+    colours = [tuple(image[3 + 3 * (int(line) * image[0] + int(pixel)):][:3]) for pixel, line in found]
+    check("colours of tiles x_y at tile pixels (column, row)", [f"{x:x}_{y:x} ({c}, {r}) {got}" for (x, y, c, r, _), got
+          in zip(samples, colours)], [f"{x:x}_{y:x} ({c}, {r}) {want}" for x, y, c, r, want in samples])
+
+
+def check_recipe(deb, source_dir, top):
+    """The README's Linux recipe, with the programs and merge_fn.sh of the .deb."""
+    run(["dpkg-deb", "-x", deb, f"{top}/root"])
+    env = dict(os.environ, PATH=f"{top}/root/usr/bin:{os.environ['PATH']}", http_proxy=serve_tiles(f"{top}/server"))
+    recipe = re.search(r"\n## From tiles to a calibrated map\n.*?```sh\n(.*?)```", Path(source_dir, "README.md").read_text(),
+                       re.S)[1]
+    os.mkdir(f"{top}/work")
+    result = subprocess.run(["sh", "-ec", recipe.replace("/usr/share/", f"{top}/root/usr/share/")], cwd=f"{top}/work",
+                            env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    print(result.stdout)
+    check("recipe's exit status", result.returncode, 0)
+    for text in ("Size is 768, 512", "UTM zone 33N", "Origin = (451424.000000000000000,5504672.000000000000000)"):
+        check(f"gdalinfo prints {text!r}", text in result.stdout, True)
+    check_colours(f"{top}/work")
+
+
+def check_merge_cmd(work, standin, launcher):
+    """merge_fn.cmd called by do_merge.cmd for two tiles in the unpacked ZIP, with stand-ins for pngtopam and pamcomp."""
+    shutil.copy(f"{work}/examples/merge_fn.cmd", work)
+    [shutil.copy(standin, f"{work}/{tool}.exe") for tool in ("pngtopam", "pamcomp")]
+    for argv in (["rastrel1.exe", "7eb1", "7eb9", "8041", "8041"], ["cmd", "/c", "do_merge.cmd"]):
+        if subprocess.run(launcher + argv, cwd=work).returncode == 77:
+            return  # the launcher said why this machine cannot run them
+    tiles = ("7eb1000_8041000", "7eb9000_8041000")
+    pamcomp = "pamcomp -alpha=tg\\overlay_alpha.pgm tg\\overlay.ppm tg\\aa_{}.pnm"
+    check("Netpbm calls", Path(work, "netpbm.log").read_text().splitlines() if Path(work, "netpbm.log").exists() else [],
+          [line for tile in tiles for line in [f"pngtopam tiles_map\\13_{tile}"] + [
+              line for layer in ("cyk", "tur") for line in (f"pngtopam tiles_{layer}\\13_{tile}",
+                                                            f"pngtopam -alpha tiles_{layer}\\13_{tile}", pamcomp.format(tile))]])
+    # Each tile image is what the last pamcomp wrote; nothing else is left in tg.
+    check("tg", {p.name: p.read_text() for p in Path(work, "tg").iterdir()} if Path(work, "tg").is_dir() else None,
+          {f"aa_{tile}.pnm": pamcomp.format(tile) + "\n" for tile in tiles})
+
+
 def documented_messages(page):
-    """The messages of the DIAGNOSTICS list as patterns: bold text literal,
-    italic placeholders (TEXT, N) standing for any text, even none."""
+    """The DIAGNOSTICS list's messages as patterns: bold text literal, italic placeholders (TEXT, N) any text or none."""
     section = page.split(".SH DIAGNOSTICS")[1].split(".SH ")[0]
     patterns = []
     for line in re.findall(r"^\.TP\n(\.BI? .*)$", section, re.M):
@@ -109,14 +176,17 @@ def check_linux(build_dir, made, source_dir):
 
 
 def main():
-    build_dir, source_dir, preset = sys.argv[1:4]
+    build_dir, source_dir, preset, *windows = sys.argv[1:]
     made = packages(build_dir)
     with tempfile.TemporaryDirectory(prefix="rastrel-package-") as top:
         check_rebuild(made, source_dir, preset, f"{top}/sources")
-        if len(sys.argv) > 4:
-            check_windows(build_dir, made, sys.argv[4])
+        if windows:
+            check_windows(build_dir, made, windows[0])
+            zipfile.ZipFile(*made.values()).extractall(top)
+            check_merge_cmd(f"{top}/{Path(*made).stem}", f"{build_dir}/tests/netpbm_standin.exe", windows[1:])
         else:
             check_linux(build_dir, made, source_dir)
+            check_recipe(next(p for name, p in made.items() if name.endswith(".deb")), source_dir, top)
     print("".join(f"FAIL {p}\n" for p in problems) + ("failed" if problems else "passed"))
     return 1 if problems else 0
 

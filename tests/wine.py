@@ -11,9 +11,7 @@ import sys
 from pathlib import Path
 
 bits, argv = sys.argv[1], sys.argv[2:]
-# The tests may point the 32-bit loader at a file that cannot run, to play a
-# machine without 32-bit support.
-loader = os.environ.get("RASTREL_TEST_WINE32_LOADER", "/usr/lib/wine/wine") if bits == "32" else "/usr/lib/wine/wine64"
+loader = "/usr/lib/wine/wine" if bits == "32" else "/usr/lib/wine/wine64"
 os.environ.update(WINELOADER=loader, WINEDEBUG=os.environ.get("WINEDEBUG", "-all"))
 skip_file = os.environ["WINEPREFIX"].rstrip("/") + ".skip"
 
