@@ -96,7 +96,7 @@ def small_blocks(work, runs):
         seconds(awk(n), theirs)
         if not same_lists(ours, theirs):
             raise SystemExit(f"awk's files differ from rastrel1's for {n} x {n}")
-        row = {"n": n, "ours": median(t1), "awk": median(ta), "ratio": ratio, "pairs": runs}
+        row = {"n": n, "ours": median(t1), "awk": median(ta), "ratio": ratio}
         if n == 1:
             _, tf, row["floor_ratio"] = in_turn(rastrel1(n), [os.path.join(TOOLS, "startup_floor")], ours, runs)
             row["floor"] = median(tf)
@@ -129,7 +129,7 @@ def large_blocks(work, runs):
             times = [seconds(argv, work) for _ in range(runs)]
             size = sum(os.path.getsize(os.path.join(work, f)) for f in names)
             t = median(times)
-            row = {"program": program, "buffer": buffer, "n": n, "bytes": size, "t": t, "min": min(times), "runs": runs,
+            row = {"program": program, "buffer": buffer, "n": n, "bytes": size, "t": t, "min": min(times),
                    "floor": write_floor(work, size, 128, runs), "floor_1m": write_floor(work, size, 1 << 20, runs),
                    "peak": peak_kib(argv, work)}
             if program == "rastrel1":
@@ -178,7 +178,7 @@ def span(values):
     return f"{low:.2f} ×" if f"{low:.2f}" == f"{high:.2f}" else f"{low:.2f} to {high:.2f} ×"
 
 
-def section(machine, small, large, mem):
+def section(machine, small, large, mem, options):
     """The README's Performance section, every figure in it from this run."""
     rows = {(r["program"], r["buffer"], r["n"]): r for r in large}
     slow = [rows["rastrel1", "128 B", n] for n in LARGE_BLOCKS]
@@ -195,11 +195,11 @@ def section(machine, small, large, mem):
         f"- **small blocks** ({', '.join(f'{n} × {n}' for n in SMALL_BLOCKS)}), where a run is mostly process",
         "  start-up: `rastrel1` and the awk script `bench/lists.awk` (which writes the",
         "  same four files, checked equal byte for byte) under mawk, Debian's `awk`,",
-        f"  taken in turn {small[0]['pairs']} times (A B A B, so both see the same machine), and",
+        f"  taken in turn {options.pairs} times (A B A B, so both see the same machine), and",
         "  `rastrel1` against `bench/startup_floor.c`, a static program that only",
         "  creates, writes and closes four small files, taken in turn likewise;",
         f"- **large blocks** ({', '.join(f'{n} × {n}' for n in LARGE_BLOCKS)}): whole processes of both programs",
-        f"  ({large[0]['runs']} runs; median and minimum), the same bytes written by `bench/write_floor` in",
+        f"  ({options.runs} runs; median and minimum), the same bytes written by `bench/write_floor` in",
         "  128-byte `write()` calls (the floor of the 128-byte buffer) and in 1 MiB",
         "  calls, and awk;",
         "- **peak resident memory** (GNU `time`) of every large block, and of a",
@@ -268,7 +268,7 @@ def main():
         small = small_blocks(work, options.pairs)
         large = large_blocks(work, options.runs)
         mem = memory(work)
-    text = section(machine, small, large, mem)
+    text = section(machine, small, large, mem, options)
     print(text)
     if options.readme:
         write_readme(text)

@@ -157,7 +157,7 @@ def documented_messages(page):
     return patterns
 
 
-def check_linux(build_dir, made, source_dir):
+def check_linux(build_dir, made, source_dir, top):
     for program in PROGRAMS:
         check(f"{program} is static", "statically linked" in run(["ldd", f"{build_dir}/{program}"]), True)
         page = f"{source_dir}/man/{program}.1"
@@ -173,6 +173,7 @@ def check_linux(build_dir, made, source_dir):
     # Members below the top folder: rastrel-VERSION-linux-amd64/ in the .tar.gz, ./usr/ in the .deb.
     for what, archive, depth in (".tar.gz", tarfile.open(tar_gz), 1), (".deb", tarfile.open(fileobj=io.BytesIO(deb_tree)), 2):
         check(what, sorted(m.name.split("/", depth)[depth] for m in archive.getmembers() if m.isfile()), LINUX_LAYOUT)
+    check_recipe(deb, source_dir, top)
 
 
 def main():
@@ -185,8 +186,7 @@ def main():
             zipfile.ZipFile(*made.values()).extractall(top)
             check_merge_cmd(f"{top}/{Path(*made).stem}", f"{build_dir}/tests/netpbm_standin.exe", windows[1:])
         else:
-            check_linux(build_dir, made, source_dir)
-            check_recipe(next(p for name, p in made.items() if name.endswith(".deb")), source_dir, top)
+            check_linux(build_dir, made, source_dir, top)
     print("".join(f"FAIL {p}\n" for p in problems) + ("failed" if problems else "passed"))
     return 1 if problems else 0
 
