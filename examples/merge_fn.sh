@@ -2,21 +2,33 @@
 # e.g. 7eb1000_8041000) makes tg/aa_X_Y.pnm, the tile image that conv.cmd
 # joins, from the tile's three layers. It needs Netpbm (apt-get install netpbm)
 # and runs in the folder where the tiles were fetched as the README shows:
-#   wget -i wget_map.dat -P tiles_map   (and wget_cyk.dat, wget_tur.dat likewise)
+#   wget -nc -i wget_map.dat -P tiles_map   (and wget_cyk.dat, wget_tur.dat likewise)
 # It assumes PNG tiles: an opaque base layer (tiles_map) and two overlay layers
 # (tiles_cyk, tiles_tur) that are transparent wherever they draw nothing.
 # For another server, change what it assumes: the folders and the layers in
 # the loop (leave an overlay out of it to go without it), or jpegtopnm in
 # place of pngtopam for JPEG tiles, which have no transparency to lay over.
+#
+# Servers have no tile where they have nothing to draw: a missing or empty
+# overlay tile is left out, and a base tile that is missing, empty or not a
+# PNG becomes a plain white tile, with one line on standard error, so that
+# the map still forms at its full size.
 set -eu
 tile=$1
+image=tg/aa_$tile.pnm
 mkdir -p tg
-pngtopam "tiles_map/13_$tile" > "tg/aa_$tile.pnm"
+trap 'rm -f tg/overlay.ppm tg/overlay_alpha.pgm tg/merged.pnm' EXIT
+if ! pngtopam "tiles_map/13_$tile" > "$image" 2> /dev/null; then
+  echo "merge_fn.sh: tiles_map/13_$tile is missing or not a PNG, a white tile stands in" \
+    "(to fetch it again: rm -f tiles_map/13_$tile; wget -nc -i wget_map.dat -P tiles_map)" >&2
+  ppmmake white 256 256 > "$image"
+fi
 for layer in cyk tur; do
+  overlay=tiles_$layer/13_$tile
+  [ -s "$overlay" ] || continue
   # The overlay's colours, and its transparency as a mask for pamcomp.
-  pngtopam "tiles_$layer/13_$tile" > tg/overlay.ppm
-  pngtopam -alpha "tiles_$layer/13_$tile" > tg/overlay_alpha.pgm
-  pamcomp -alpha=tg/overlay_alpha.pgm tg/overlay.ppm "tg/aa_$tile.pnm" > tg/merged.pnm
-  mv tg/merged.pnm "tg/aa_$tile.pnm"
+  pngtopam "$overlay" > tg/overlay.ppm
+  pngtopam -alpha "$overlay" > tg/overlay_alpha.pgm
+  pamcomp -alpha=tg/overlay_alpha.pgm tg/overlay.ppm "$image" > tg/merged.pnm
+  mv tg/merged.pnm "$image"
 done
-rm tg/overlay.ppm tg/overlay_alpha.pgm

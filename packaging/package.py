@@ -97,10 +97,19 @@ def make_deb(root, entries, control, epoch, out):
                    stdout=subprocess.DEVNULL, env=dict(os.environ, SOURCE_DATE_EPOCH=str(epoch)))
 
 
+def package_date(source_dir):
+    """SOURCE_DATE_EPOCH when it is set, a whole number of seconds; else the changelog's date."""
+    given = os.environ.get("SOURCE_DATE_EPOCH")
+    if not given:
+        return changelog_date(os.path.join(source_dir, "packaging", "changelog"))
+    if not re.fullmatch(r"[0-9]+", given):
+        sys.exit(f"package.py: cannot date the packages: SOURCE_DATE_EPOCH={given!r} is not a whole number of seconds")
+    return int(given)
+
+
 def main():
     build_dir, source_dir, archive = sys.argv[1:4]
-    epoch = (int(os.environ["SOURCE_DATE_EPOCH"]) if os.environ.get("SOURCE_DATE_EPOCH")
-             else changelog_date(os.path.join(source_dir, "packaging", "changelog")))
+    epoch = package_date(source_dir)
     stage = os.path.join(build_dir, "package-stage")
     shutil.rmtree(stage, ignore_errors=True)
     top = re.sub(r"\.(zip|tar\.gz)$", "", archive)

@@ -34,7 +34,8 @@ class Case:
     """One run. `out` None: standard output is a pipe nobody reads; `files`: the whole directory afterwards (None:
     as before); `limits`: as {"NOFILE": 6}; `wrap`: a POSIX command that starts the program; `command_line`: typed
     at the Windows prompt; `argv0`: the program's name as its starter gives it (POSIX; Windows asks the system);
-    `needs`: "posix" or "windows", "/dev/full", a "static" program, an "unsanitized" build, each with the reason."""
+    `needs`: "posix" or "windows", "dev_full" (/dev/full), a "static" program, an "unsanitized" build, each with the
+    reason."""
     DEFAULTS = dict(args=(), stdin=b"", out=b"", fatal=None, files=None, setup=lambda work: None, limits={}, wrap=[],
                     command_line=None, argv0=None, needs={})
 
@@ -119,7 +120,7 @@ def rastrel1_cases():
         # Each file's bytes reach it when its buffer fills; the others' are
         # written out when the failure ends the run.
         Case("full disk under do_merge.cmd", args=example, out=grid(3, 3), setup=write_files({"do_merge.cmd": FULL}),
-             fatal=("EInOutError", "I/O error 28"), needs={"/dev/full": "no /dev/full here"},
+             fatal=("EInOutError", "I/O error 28"), needs={"dev_full": "no /dev/full here"},
              files={**lists(*EXAMPLE_PAIRS[:4] if BUFFER_SIZE == 128 else EXAMPLE_PAIRS), "do_merge.cmd": FULL}),
         Case("too few file descriptors for the fourth file", args=example, out=grid(3, 3), limits={"NOFILE": 6},
              fatal=TOO_MANY, files={"wget_map.dat": b"", "wget_cyk.dat": b"", "wget_tur.dat": b""},
