@@ -20,9 +20,6 @@ import threading
 import zipfile
 from pathlib import Path
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "e2e"))
-import cases  # noqa: E402
-
 PROGRAMS = ["rastrel1", "rastrel2"]
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "msvcrt.dll", "advapi32.dll", "ntdll.dll"}
 EXAMPLES = ["examples/keys.sh", "examples/merge_fn.cmd", "examples/merge_fn.sh"]
@@ -40,7 +37,6 @@ MISSING = {("turist", 0x7EB9, 0x8049), ("tcyklo", 0x7EB1, 0x8041), ("ttur", 0x7E
 REFUSALS = [(["14", "49", "16"], "usage"), (["14", "49", "16", "50", "8"], "REMAINDER"),
             (["14", "49", "1e1", "50"], "decimal degrees"), (["16", "49", "14", "50"], "WEST < EAST"),
             (["14", "49", "24.5", "50"], "6 to 24"), (["14", "49", "16", "50"], "install GDAL")]
-UNSTAGED = {"File not found."}  # documented; the file would have to vanish between the test for it and its opening
 problems = []
 
 
@@ -61,9 +57,8 @@ def packages(build_dir, **options):
 def check_bad_date(build_dir):
     result = subprocess.run(["cmake", "--build", build_dir, "--target", "package"], stdout=subprocess.PIPE, text=True,
                             stderr=subprocess.STDOUT, env=dict(os.environ, SOURCE_DATE_EPOCH="yesterday"))
-    check("package target with SOURCE_DATE_EPOCH=yesterday", (result.returncode != 0, re.findall(
-        r"^package.py: .*", result.stdout, re.M)), (True, ["package.py: cannot date the packages: "
-                                                        "SOURCE_DATE_EPOCH='yesterday' is not a whole number of seconds"]))
+    check("package target with SOURCE_DATE_EPOCH=yesterday", re.findall(r"^package.py: .*", result.stdout, re.M),
+          ["package.py: cannot date the packages: SOURCE_DATE_EPOCH='yesterday' is not a whole number of seconds"])
 
 
 def unpack_sources(source_dir, into):
@@ -104,14 +99,13 @@ def png(layer, x, y):
 
 
 def draw_tiles(root, tiles):
-    """Served as http://HOST/LAYER/13_X_Y by a proxy that finds it as the file root/http:/HOST/LAYER/13_X_Y."""
     for layer, x, y in tiles:
         Path(folder := f"{root}/http:/tiles.example.com/{layer}").mkdir(parents=True, exist_ok=True)
         Path(folder, f"13_{x:x}000_{y:x}000").write_bytes(png(layer, x, y))
 
 
 def serve_tiles(root):
-    """A tile server reached as a proxy; a tile not drawn is answered by 404."""
+    """A tile server reached as a proxy: http://HOST/LAYER/13_X_Y is the file root/http:/HOST/LAYER/13_X_Y, or 404."""
     handler = type("Tiles", (http.server.SimpleHTTPRequestHandler,),  # HTTP/1.1: wget keeps its connection
                    {"protocol_version": "HTTP/1.1", "log_message": lambda *args: None})
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(handler, directory=root))
@@ -120,12 +114,9 @@ def serve_tiles(root):
 
 
 def expected_colour(x, y, column, row, missing):
-    """A white tile where the base is missing; each overlay's mark where that overlay is there, the second on top."""
-    colour = WHITE if ("turist", x, y) in missing else base_colour(x, y)
-    for layer, (left, mark) in MARKS.items():
-        if (layer, x, y) not in missing and left <= column < left + 32 and 16 <= row < 32:
-            colour = mark
-    return colour
+    """White where the base is missing; each overlay's mark where that overlay is there, the second on top."""
+    return ([WHITE if ("turist", x, y) in missing else base_colour(x, y)] + [mark for layer, (left, mark) in MARKS.items()
+            if (layer, x, y) not in missing and left <= column < left + 32 and 16 <= row < 32])[-1]
 
 
 def check_colours(work, missing, run):
@@ -149,8 +140,7 @@ def readme_block(readme, heading, language):
 def run_block(block, work, env, top):
     result = subprocess.run(["sh", "-ec", block.replace("/usr/share/", f"{top}/root/usr/share/")], cwd=work, env=env,
                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-    print(result.stdout)
-    return result
+    return print(result.stdout) or result
 
 
 def check_recipe(readme, env, top):
@@ -160,9 +150,8 @@ def check_recipe(readme, env, top):
     for run, missing in ("first run", MISSING), ("second run", set()):
         draw_tiles(f"{top}/server", [tile for tile in tiles if tile not in missing])
         result = run_block(recipe, f"{top}/work", env, top)
-        check(f"{run}: exit status", result.returncode, 0)
-        for text in ("Size is 768, 512", "UTM zone 33N", "Origin = (451424.000000000000000,5504672.000000000000000)"):
-            check(f"{run}: gdalinfo prints {text!r}", text in result.stdout, True)
+        check(f"{run}: exit status, gdalinfo's origin", (result.returncode, "Origin = (451424.000000000000000,"
+              "5504672.000000000000000)" in result.stdout), (0, True))
         check(f"{run}: lines naming a missing base tile", re.findall(r"tiles_map/13_\w+ is missing", result.stdout),
               ["tiles_map/13_7eb9000_8049000 is missing"] if missing else [])
         check_colours(f"{top}/work", missing, run)
@@ -170,19 +159,16 @@ def check_recipe(readme, env, top):
     check("blocks in conv.cmd", Path(top, "work", "conv.cmd").read_text().count("pnmcat -tb"), 1)
 
 
-def gdal_json(*argv):
-    return json.loads(run(["gdalinfo", "-json", *argv]))
-
-
 def check_conversions(readme, env, top):
     """The README's conversions of the recipe's map: a GeoTIFF as the .map places it, MBTiles in Web Mercator."""
     work = f"{top}/work"
     check("conversions' exit status", run_block(readme_block(readme, "Into your map software", "sh"), work, env,
                                                 top).returncode, 0)
-    tiff, calibrated = gdal_json(f"{work}/mymap.tif"), gdal_json(f"{work}/mymap.map")
-    check("GeoTIFF's zone", "UTM zone 33N" in tiff["coordinateSystem"]["wkt"], True)
-    check("GeoTIFF's origin and pixel size", tiff["geoTransform"], calibrated["geoTransform"])
-    check("MBTiles' projection", "Pseudo-Mercator" in gdal_json(f"{work}/mymap.mbtiles")["coordinateSystem"]["wkt"], True)
+    tiff, calibrated, tiles = (json.loads(run(["gdalinfo", "-json", f"{work}/mymap.{end}"])) for end in ("tif", "map",
+                                                                                                        "mbtiles"))
+    check("GeoTIFF: zone, origin and pixel size", ("UTM zone 33N" in tiff["coordinateSystem"]["wkt"], tiff[
+        "geoTransform"]), (True, calibrated["geoTransform"]))
+    check("MBTiles' projection", "Pseudo-Mercator" in tiles["coordinateSystem"]["wkt"], True)
     centres = run(["gdaltransform", "-s_srs", "EPSG:32633", "-t_srs", "EPSG:4326"], input="".join(
         f"{x * 128 - 3700000 + 512} {y * 128 + 1300000 + 512}\n" for x in X_KEYS for y in Y_KEYS)).split("\n")
     check("MBTiles' colour at each tile's centre", [run(["gdallocationinfo", "-valonly", "-wgs84", f"{work}/mymap.mbtiles",
@@ -213,9 +199,6 @@ def check_keys(env, top):
     utm = functools.partial(run, ["gdaltransform", "-s_srs", "EPSG:4326", "-t_srs", "EPSG:32633"])
     corners = lambda w, s, e, n: [tuple(map(float, line.split()[:2])) for line in utm(
         input=f"{w} {s}\n{w} {n}\n{e} {s}\n{e} {n}\n").splitlines()]
-    point = corners(14.3, 49.7, 14.3, 49.7)[:1]
-    check("keys.sh: the README's point", run(keys_sh + ["14.2999", "49.6999", "14.3001", "49.7001"]).split(),
-          block_of(point))
     # Across 15 E the south edge dips below its corners: a box whose south edge crosses 15 E a millimetre south of
     # a row's edge, its corners in that row and nearby points along the edge too.
     dip = (500000.0, 0x7DF1 * 128 + 1300000 - 0.001)
@@ -260,28 +243,12 @@ def check_merge_cmd(work, standin, launcher):
           {f"aa_{tile}.pnm": pamcomp.format(tile) + "\n" for tile in tiles})
 
 
-def documented_messages(page):
-    """The DIAGNOSTICS list's messages as patterns: bold text literal, italic placeholders (TEXT, N) any text or none."""
-    section = page.split(".SH DIAGNOSTICS")[1].split(".SH ")[0]
-    patterns = []
-    for line in re.findall(r"^\.TP\n(\.BI? .*)$", section, re.M):
-        parts = [quoted or bare for quoted, bare in re.findall(r'"([^"]*)"|(\S+)', line.split(" ", 1)[1])]
-        text = "".join(".*" if line.startswith(".BI") and i % 2 else re.escape(p) for i, p in enumerate(parts))
-        patterns.append(text.replace(re.escape("\\(aq"), "'"))
-    return patterns
-
-
 def check_linux(build_dir, made, source_dir, top):
     for program in PROGRAMS:
         check(f"{program} is static", "statically linked" in run(["ldd", f"{build_dir}/{program}"]), True)
         page = f"{build_dir}/doc/{program}.1"
         run(["mandoc", "-Tlint", "-W", "all", page])
-        patterns = documented_messages(Path(page).read_text())
         check(f"{program}.1 names the build's host", "\n.BR tiles.example.com .\n" in Path(page).read_text(), True)
-        printed = {c.fatal[1] + "." for c in cases.all_cases(program, cases.HOST, 128) if c.fatal}
-        check(f"{program}.1: documented messages no case prints",
-              [p for p in patterns if not any(re.fullmatch(p, m) for m in printed | UNSTAGED)], [])
-        check(f"{program}.1: messages not documented", [m for m in printed if not any(re.fullmatch(p, m) for p in patterns)], [])
     tar_gz, deb = (next(p for name, p in made.items() if name.endswith(end)) for end in (".tar.gz", ".deb"))
     subprocess.run(["lintian", "--fail-on", "error,warning", deb], check=True)
     deb_tree = subprocess.run(["dpkg-deb", "--fsys-tarfile", deb], check=True, stdout=subprocess.PIPE).stdout
