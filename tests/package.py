@@ -166,13 +166,13 @@ def check_conversions(readme, env, top):
                                                 top).returncode, 0)
     tiff, calibrated, tiles = (json.loads(run(["gdalinfo", "-json", f"{work}/mymap.{end}"])) for end in ("tif", "map",
                                                                                                         "mbtiles"))
-    check("GeoTIFF: zone, origin and pixel size", ("UTM zone 33N" in tiff["coordinateSystem"]["wkt"], tiff[
-        "geoTransform"]), (True, calibrated["geoTransform"]))
-    check("MBTiles' projection", "Pseudo-Mercator" in tiles["coordinateSystem"]["wkt"], True)
-    centres = run(["gdaltransform", "-s_srs", "EPSG:32633", "-t_srs", "EPSG:4326"], input="".join(
-        f"{x * 128 - 3700000 + 512} {y * 128 + 1300000 + 512}\n" for x in X_KEYS for y in Y_KEYS)).split("\n")
+    check("GeoTIFF's zone, origin and pixel size; MBTiles' projection", ("UTM zone 33N" in tiff["coordinateSystem"][
+        "wkt"], tiff["geoTransform"], "Pseudo-Mercator" in tiles["coordinateSystem"]["wkt"]),
+          (True, calibrated["geoTransform"], True))
+    centres = transform("EPSG:32633", "EPSG:4326", *[(x * 128 - 3700000 + 512, y * 128 + 1300000 + 512)
+                                                    for x in X_KEYS for y in Y_KEYS])
     check("MBTiles' colour at each tile's centre", [run(["gdallocationinfo", "-valonly", "-wgs84", f"{work}/mymap.mbtiles",
-                                                         *centre.split()[:2]]).split()[:3] for centre in centres[:-1]],
+                                                         str(lon), str(lat)]).split()[:3] for lon, lat in centres],
           [[str(v) for v in base_colour(x, y)] for x in X_KEYS for y in Y_KEYS])
 
 
@@ -193,25 +193,27 @@ def check_console_examples(readme, env, top):
             check(f"README: {command}", run_block(command, folder, env, top).stdout.strip(), printed.strip())
 
 
+def transform(source, target, *points):
+    return [tuple(map(float, line.split()[:2])) for line in run(["gdaltransform", "-s_srs", source, "-t_srs", target],
+                                                                input="".join(f"{x} {y}\n" for x, y in points)).splitlines()]
+
+
 def check_keys(env, top):
     """keys.sh against gdaltransform itself, and its refusals."""
     keys_sh = [shutil.which("sh"), f"{top}/root/usr/share/doc/rastrel/examples/keys.sh"]
-    utm = functools.partial(run, ["gdaltransform", "-s_srs", "EPSG:4326", "-t_srs", "EPSG:32633"])
-    corners = lambda w, s, e, n: [tuple(map(float, line.split()[:2])) for line in utm(
-        input=f"{w} {s}\n{w} {n}\n{e} {s}\n{e} {n}\n").splitlines()]
     # Across 15 E the south edge dips below its corners: a box whose south edge crosses 15 E a millimetre south of
     # a row's edge, its corners in that row and nearby points along the edge too.
     dip = (500000.0, 0x7DF1 * 128 + 1300000 - 0.001)
-    south = run(["gdaltransform", "-s_srs", "EPSG:32633", "-t_srs", "EPSG:4326"], input="%f %f\n" % dip).split()[1]
-    box = (14.3, float(south), 15.3, float(south) + 0.5)
-    check("keys.sh: a box across 15 E", run(keys_sh + [str(v) for v in box]).split(), block_of(corners(*box) + [dip]))
-    check("the corners alone give the row above", block_of(corners(*box))[2], "7df1")
-    Path(f"{top}/bin").mkdir()
-    Path(f"{top}/bin/awk").symlink_to(shutil.which("awk"))
-    for argv, message in REFUSALS:
-        gdal = message != "install GDAL"  # else a PATH with awk alone
-        result = subprocess.run(keys_sh + argv, env=env if gdal else dict(env, PATH=f"{top}/bin"),
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    (_, south), = transform("EPSG:32633", "EPSG:4326", dip)
+    w, s, e, n = box = (14.3, south, 15.3, south + 0.5)
+    corners = transform("EPSG:4326", "EPSG:32633", (w, s), (w, n), (e, s), (e, n))
+    check("keys.sh: a box across 15 E", run(keys_sh + [str(v) for v in box]).split(), block_of(corners + [dip]))
+    check("the corners alone give the row above", block_of(corners)[2], "7df1")
+    os.mkdir(f"{top}/bin")
+    os.symlink(shutil.which("awk"), f"{top}/bin/awk")
+    for argv, message in REFUSALS:  # the last with a PATH that has awk alone
+        result = subprocess.run(keys_sh + argv, env=dict(env, PATH=f"{top}/bin") if message == "install GDAL" else env,
+                                capture_output=True, text=True)
         check(f"keys.sh {' '.join(argv)}", (result.returncode != 0, result.stdout, message in result.stderr,
                                              result.stderr.count("\n")), (True, "", True, 1))
 
