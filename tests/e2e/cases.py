@@ -120,7 +120,8 @@ def rastrel1_cases():
         # Each file's bytes reach it when its buffer fills; the others' are
         # written out when the failure ends the run.
         Case("full disk under do_merge.cmd", args=example, out=grid(3, 3), setup=write_files({"do_merge.cmd": FULL}),
-             fatal=("EInOutError", "I/O error 28"), needs={"dev_full": "no /dev/full here"},
+             fatal=("EInOutError", "I/O error 28"),
+             needs={"dev_full": "no /dev/full to link to here (or the program runs under Wine)"},
              files={**lists(*EXAMPLE_PAIRS[:4] if BUFFER_SIZE == 128 else EXAMPLE_PAIRS), "do_merge.cmd": FULL}),
         Case("too few file descriptors for the fourth file", args=example, out=grid(3, 3), limits={"NOFILE": 6},
              fatal=TOO_MANY, files={"wget_map.dat": b"", "wget_cyk.dat": b"", "wget_tur.dat": b""},
