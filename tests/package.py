@@ -208,7 +208,6 @@ def check_keys(env, top):
     w, s, e, n = box = (14.3, south, 15.3, south + 0.5)
     corners = transform("EPSG:4326", "EPSG:32633", (w, s), (w, n), (e, s), (e, n))
     check("keys.sh: a box across 15 E", run(keys_sh + [str(v) for v in box]).split(), block_of(corners + [dip]))
-    check("the corners alone give the row above", block_of(corners)[2], "7df1")
     os.mkdir(f"{top}/bin")
     os.symlink(shutil.which("awk"), f"{top}/bin/awk")
     for argv, message in REFUSALS:  # the last with a PATH that has awk alone
@@ -228,12 +227,8 @@ def check_merge_cmd(work, standin, launcher):
         Path(f"{work}/tiles_{layer}").mkdir(exist_ok=True)
         Path(f"{work}/tiles_{layer}/13_{tiles[tile]}").write_text(content)
     for argv in (["rastrel1.exe", "7eb1", "7eb9", "8041", "8041"], ["cmd", "/c", "do_merge.cmd"]):
-        result = subprocess.run(launcher + argv, cwd=work, stderr=subprocess.PIPE, text=True)
-        if result.returncode == 77:
+        if subprocess.run(launcher + argv, cwd=work).returncode == 77:
             return 77  # the launcher said why this machine cannot run them
-    check("what merge_fn.cmd says", result.stderr.splitlines(), [
-        f"merge_fn.cmd: tiles_map\\13_{tiles[1]} is missing or not a PNG, a white tile stands in (to fetch it again: "
-        f"del tiles_map\\13_{tiles[1]} & wget -nc -i wget_map.dat -P tiles_map)"])
     pamcomp = "pamcomp -alpha=tg\\overlay_alpha.pgm tg\\overlay.ppm tg\\aa_{}.pnm"
     overlay = lambda layer, tile: [f"pngtopam tiles_{layer}\\13_{tile}", f"pngtopam -alpha tiles_{layer}\\13_{tile}",
                                    pamcomp.format(tile)]
