@@ -119,7 +119,7 @@ def expected_colour(x, y, column, row, missing):
             if (layer, x, y) not in missing and left <= column < left + 32 and 16 <= row < 32])[-1]
 
 
-def check_colours(work, missing, run):
+def check_colours(work, missing, attempt):
     """Each tile's colours where GDAL finds them through the .map: 4 m a pixel from the tile's west and north edges."""
     samples = [(x, y, c, r) for x in X_KEYS for y in Y_KEYS for c, r in ((24, 24), (40, 24), (56, 24), (128, 128))]
     found = re.findall(r"Location: \((\d+)P,(\d+)L\)", subprocess.run(
@@ -128,7 +128,7 @@ def check_colours(work, missing, run):
     image = [int(v) for v in subprocess.run(["pngtopam", "-plain", "mymap.png"], cwd=work,
                                             stdout=subprocess.PIPE).stdout.split()[1:]]  # width, height, 255, r g b...
     colours = [tuple(image[3 + 3 * (int(line) * image[0] + int(pixel)):][:3]) for pixel, line in found]
-    check(f"{run}: colours of tiles x_y at tile pixels (column, row)", [f"{x:x}_{y:x} ({c}, {r}) {got}" for (
+    check(f"{attempt}: colours of tiles x_y at tile pixels (column, row)", [f"{x:x}_{y:x} ({c}, {r}) {got}" for (
         x, y, c, r), got in zip(samples, colours)], [f"{x:x}_{y:x} ({c}, {r}) {expected_colour(x, y, c, r, missing)}"
                                                      for x, y, c, r in samples])
 
@@ -147,14 +147,14 @@ def check_recipe(readme, env, top):
     """The README's recipe, first with tiles missing on the server, then again in the same folder with all of them."""
     recipe = readme_block(readme, "Recipe on Linux", "sh")
     tiles = [(layer, x, y) for layer in ("turist", *MARKS) for x in X_KEYS for y in Y_KEYS]
-    for run, missing in ("first run", MISSING), ("second run", set()):
+    for attempt, missing in ("first run", MISSING), ("second run", set()):
         draw_tiles(f"{top}/server", [tile for tile in tiles if tile not in missing])
         result = run_block(recipe, f"{top}/work", env, top)
-        check(f"{run}: exit status, gdalinfo's origin", (result.returncode, "Origin = (451424.000000000000000,"
+        check(f"{attempt}: exit status, gdalinfo's origin", (result.returncode, "Origin = (451424.000000000000000,"
               "5504672.000000000000000)" in result.stdout), (0, True))
-        check(f"{run}: lines naming a missing base tile", re.findall(r"tiles_map/13_\w+ is missing", result.stdout),
+        check(f"{attempt}: lines naming a missing base tile", re.findall(r"tiles_map/13_\w+ is missing", result.stdout),
               ["tiles_map/13_7eb9000_8049000 is missing"] if missing else [])
-        check_colours(f"{top}/work", missing, run)
+        check_colours(f"{top}/work", missing, attempt)
     check("second copies of files fetched again", [p.name for p in Path(top, "work").rglob("*.1")], [])
     check("blocks in conv.cmd", Path(top, "work", "conv.cmd").read_text().count("pnmcat -tb"), 1)
 
@@ -176,11 +176,12 @@ def check_conversions(readme, env, top):
           [[str(v) for v in base_colour(x, y)] for x in X_KEYS for y in Y_KEYS])
 
 
-def block_of(keys, remainder=1):
-    """The keys of the block that holds every point (E, N) given, by the README's formulas, moved down to the grid."""
+def block_of(keys):
+    """The keys of the block that holds every point (E, N) given, by the README's formulas, moved down to the
+    examples' grid (remainder 1)."""
     def key(value, offset):
         k = math.floor((value + offset) / 128)
-        return f"{k - (k - remainder) % 8:x}"
+        return f"{k - (k - 1) % 8:x}"
     east, north = zip(*keys)
     return [key(min(east), 3700000), key(max(east), 3700000), key(min(north), -1300000), key(max(north), -1300000)]
 
