@@ -5,14 +5,16 @@ find_program(GZIP gzip REQUIRED)
 
 # The manual pages name the tile host this build writes.
 string(TOLOWER ${RASTREL_TILE_HOST} RASTREL_TILE_HOST_LOWER)
-foreach(page rastrel1.1 rastrel2.1)
+set(RASTREL_MAN_PAGES rastrel1.1 rastrel2.1 rastrel-merge.1 rastrel-map.1)
+set(configured_pages "")
+foreach(page ${RASTREL_MAN_PAGES})
   configure_file(man/${page} ${CMAKE_BINARY_DIR}/doc/${page} @ONLY)
+  list(APPEND configured_pages ${CMAKE_BINARY_DIR}/doc/${page})
 endforeach()
 
 # Manual pages and the Debian changelog go compressed, as Debian wants them.
 set(compressed "")
-foreach(source ${CMAKE_BINARY_DIR}/doc/rastrel1.1 ${CMAKE_BINARY_DIR}/doc/rastrel2.1
-        ${CMAKE_SOURCE_DIR}/packaging/changelog)
+foreach(source ${configured_pages} ${CMAKE_SOURCE_DIR}/packaging/changelog)
   get_filename_component(name ${source} NAME)
   set(output ${CMAKE_BINARY_DIR}/doc/${name}.gz)
   add_custom_command(OUTPUT ${output}
@@ -21,10 +23,16 @@ foreach(source ${CMAKE_BINARY_DIR}/doc/rastrel1.1 ${CMAKE_BINARY_DIR}/doc/rastre
   list(APPEND compressed ${output})
 endforeach()
 add_custom_target(compressed_docs ALL DEPENDS ${compressed})
-list(POP_FRONT compressed man1 man2 changelog)
+list(POP_BACK compressed changelog)
 
-install(TARGETS rastrel1 rastrel2 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${man1} ${man2} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# rastrel-map is a POSIX shell script, stamped with the version.
+configure_file(map/rastrel-map.sh ${CMAKE_BINARY_DIR}/rastrel-map @ONLY)
+
+install(TARGETS rastrel1 rastrel2 rastrel-merge RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(PROGRAMS ${CMAKE_BINARY_DIR}/rastrel-map DESTINATION ${CMAKE_INSTALL_BINDIR})
+# What rastrel-map shares with the examples, where removing documentation leaves it.
+install(FILES examples/keys.sh DESTINATION ${CMAKE_INSTALL_DATADIR}/rastrel)
+install(FILES ${compressed} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES README.md LICENSE packaging/copyright ${changelog} DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES examples/keys.sh examples/merge_fn.cmd examples/merge_fn.sh DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 install(FILES packaging/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME rastrel)

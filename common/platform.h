@@ -40,6 +40,15 @@ IoStatus WriteFile(FileHandle file, const char* data, std::size_t size);
 IoStatus CloseFile(FileHandle file);
 // True only for an existing entry that is not a directory.
 bool IsExistingFile(const std::string& name);
+// Reads the whole file `name` into `bytes`, refusing one larger than `limit`
+// bytes (named condition 8, as memory must stay bounded) before reading it.
+IoStatus ReadWholeFile(const std::string& name, std::size_t limit, std::string& bytes);
+// Creates the folder `name`; one that exists already is success.
+IoStatus MakeDirectory(const std::string& name);
+// Gives the file `from` the name `to`, replacing a file of that name at once.
+IoStatus RenameFile(const std::string& from, const std::string& to);
+// Removes the file `name` if it is there; nothing to report otherwise.
+void RemoveFile(const std::string& name);
 // The bytes that separate folders in a file name.
 std::string_view PathSeparators();
 

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 extern "C" [[gnu::visibility("hidden")]] const char __ehdr_start[];
 
@@ -73,6 +74,43 @@ bool IsExistingFile(const std::string& name) {
   struct stat status;
   return ::stat(name.c_str(), &status) == 0 && !S_ISDIR(status.st_mode);
 }
+
+IoStatus ReadWholeFile(const std::string& name, std::size_t limit, std::string& bytes) {
+  const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return StatusOf(errno, Operation::kAppend);
+  struct stat status;
+  IoStatus result = IoStatus::Ok();
+  if (::fstat(fd, &status) != 0) {
+    result = StatusOf(errno, Operation::kOther);
+  } else if (S_ISDIR(status.st_mode)) {
+    result = StatusOf(EISDIR, Operation::kOther);
+  } else if (static_cast<std::uintmax_t>(status.st_size) > limit) {
+    result = IoStatus::Named(8);
+  } else {
+    bytes.resize(static_cast<std::size_t>(status.st_size));
+    std::size_t got = 0;
+    while (got < bytes.size()) {
+      const ssize_t count = ::read(fd, bytes.data() + got, bytes.size() - got);
+      if (count < 0 && errno == EINTR) continue;
+      if (count <= 0) break;
+      got += static_cast<std::size_t>(count);
+    }
+    bytes.resize(got);
+  }
+  ::close(fd);
+  return result;
+}
+
+IoStatus MakeDirectory(const std::string& name) {
+  if (::mkdir(name.c_str(), 0777) == 0 || errno == EEXIST) return IoStatus::Ok();
+  return StatusOf(errno, Operation::kCreate);
+}
+
+IoStatus RenameFile(const std::string& from, const std::string& to) {
+  return ::rename(from.c_str(), to.c_str()) == 0 ? IoStatus::Ok() : StatusOf(errno, Operation::kCreate);
+}
+
+void RemoveFile(const std::string& name) { ::unlink(name.c_str()); }
 
 std::string_view PathSeparators() { return "/"; }
 

@@ -65,6 +65,43 @@ bool IsExistingFile(const std::string& name) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+IoStatus ReadWholeFile(const std::string& name, std::size_t limit, std::string& bytes) {
+  HANDLE handle = ::CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    // A file in a folder that is not there is as missing as the folder.
+    return ::GetLastError() == ERROR_PATH_NOT_FOUND ? IoStatus::Named(2) : LastStatus(Operation::kAppend);
+  }
+  LARGE_INTEGER size;
+  IoStatus result = IoStatus::Ok();
+  if (!::GetFileSizeEx(handle, &size)) {
+    result = LastStatus(Operation::kOther);
+  } else if (static_cast<unsigned long long>(size.QuadPart) > limit) {
+    result = IoStatus::Named(8);
+  } else {
+    bytes.resize(static_cast<std::size_t>(size.QuadPart));
+    DWORD got = 0;
+    if (!bytes.empty() && !::ReadFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr)) {
+      result = LastStatus(Operation::kOther);
+    }
+    bytes.resize(got);
+  }
+  ::CloseHandle(handle);
+  return result;
+}
+
+IoStatus MakeDirectory(const std::string& name) {
+  if (::CreateDirectoryA(name.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS) return IoStatus::Ok();
+  return LastStatus(Operation::kCreate);
+}
+
+IoStatus RenameFile(const std::string& from, const std::string& to) {
+  return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) ? IoStatus::Ok()
+                                                                            : LastStatus(Operation::kCreate);
+}
+
+void RemoveFile(const std::string& name) { ::DeleteFileA(name.c_str()); }
+
 std::string_view PathSeparators() { return kSeparators; }
 
 IoStatus WriteStdout(const char* data, std::size_t size) {

@@ -12,12 +12,19 @@
 # Servers have no tile where they have nothing to draw: a missing or empty
 # overlay tile is left out, and a base tile that is missing, empty or not a
 # PNG becomes a plain white tile, with one line on standard error, so that
-# the map still forms at its full size.
+# the map still forms at its full size. An overlay that is not a PNG (a
+# truncated download) is left out with one line.
+#
+# The layers are laid over each other on their encoded values (pamcomp
+# -linear), as web maps stack them; rastrel-merge gives the same bytes, much
+# faster. Its temporary files are named after the tile, so several tiles can
+# be merged at once.
 set -eu
 tile=$1
 image=tg/aa_$tile.pnm
+colours=tg/$tile.colours.ppm alpha=tg/$tile.alpha.pgm merged=tg/$tile.merged.pnm
 mkdir -p tg
-trap 'rm -f tg/overlay.ppm tg/overlay_alpha.pgm tg/merged.pnm' EXIT
+trap 'rm -f "$colours" "$alpha" "$merged"' EXIT
 if ! pngtopam "tiles_map/13_$tile" > "$image" 2> /dev/null; then
   echo "merge_fn.sh: tiles_map/13_$tile is missing or not a PNG, a white tile stands in" \
     "(to fetch it again: rm -f tiles_map/13_$tile; wget -nc -i wget_map.dat -P tiles_map)" >&2
@@ -27,8 +34,10 @@ for layer in cyk tur; do
   overlay=tiles_$layer/13_$tile
   [ -s "$overlay" ] || continue
   # The overlay's colours, and its transparency as a mask for pamcomp.
-  pngtopam "$overlay" > tg/overlay.ppm
-  pngtopam -alpha "$overlay" > tg/overlay_alpha.pgm
-  pamcomp -alpha=tg/overlay_alpha.pgm tg/overlay.ppm "$image" > tg/merged.pnm
-  mv tg/merged.pnm "$image"
+  if pngtopam "$overlay" > "$colours" 2> /dev/null && pngtopam -alpha "$overlay" > "$alpha" 2> /dev/null; then
+    pamcomp -linear -alpha="$alpha" "$colours" "$image" > "$merged"
+    mv "$merged" "$image"
+  else
+    echo "merge_fn.sh: $overlay is not a PNG, left out" >&2
+  fi
 done

@@ -25,7 +25,7 @@ install_packages() {
   fi
 }
 
-BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev python3 time)
+BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libstb-dev python3 time)
 # Windows builds, and Wine to test them (32-bit Wine needs the i386 architecture).
 WINDOWS_PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest wine wine64 wine32:i386)
 

@@ -1,6 +1,8 @@
-"""The end-to-end cases of both programs, as tables. Every expected byte is
+"""The end-to-end cases of the programs, as tables. Every expected byte is
 written out here, never computed by the programs' code; only the fatal
 report's code address is matched by pattern."""
+import struct
+import zlib
 from pathlib import Path
 
 DIR, FULL = "<directory>", ("link", "/dev/full")
@@ -36,7 +38,7 @@ class Case:
     at the Windows prompt; `argv0`: the program's name as its starter gives it (POSIX; Windows asks the system);
     `needs`: "posix" or "windows", "dev_full" (/dev/full), a "static" program, an "unsanitized" build, each with the
     reason."""
-    DEFAULTS = dict(args=(), stdin=b"", out=b"", fatal=None, files=None, setup=lambda work: None, limits={}, wrap=[],
+    DEFAULTS = dict(args=(), stdin=b"", out=b"", stderr=b"", fatal=None, files=None, setup=lambda work: None, limits={}, wrap=[],
                     command_line=None, argv0=None, needs={})
 
     def __init__(self, name, **given):
@@ -49,7 +51,7 @@ class Case:
     def expected_stderr(self, program_file):
         """The report, with its code address as XXXXXXXX."""
         if not self.fatal:
-            return b""
+            return self.stderr
         return f"Exception {self.fatal[0]} in module {program_file} at XXXXXXXX.\r\n{self.fatal[1]}.\r\n\r\n".encode(
             "latin-1")
 
@@ -58,6 +60,7 @@ def write_files(contents):
     def setup(work):
         for name, value in contents.items():
             path = Path(work, name)
+            path.parent.mkdir(parents=True, exist_ok=True)
             if value == DIR:
                 path.mkdir()
             elif isinstance(value, tuple):
@@ -195,7 +198,126 @@ def rastrel2_cases():
     ]
 
 
+# ---- rastrel-merge ----------------------------------------------------
+
+def chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+
+def png(colour_type, depth, rows, width=256, extra=b""):
+    """A PNG of `rows` (bytes without the filter byte); `extra` is PLTE and tRNS, already chunks."""
+    header = struct.pack(">IIBBBBB", width, len(rows), depth, colour_type, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + extra +
+            chunk(b"IDAT", zlib.compress(b"".join(b"\0" + row for row in rows))) + chunk(b"IEND", b""))
+
+
+def image(pixel, encode=bytes):
+    return [b"".join(encode(pixel(x, y)) for x in range(256)) for y in range(256)]
+
+
+def base_rgb(x, y):
+    return x, y, (x + y) & 255
+
+
+def over_rgba(x, y):
+    return 255 - x, 7, y, (3 * x + y) & 255
+
+
+WIDE = lambda v: bytes(w for c in v for w in (c, 0x5A))  # 16-bit samples: the decoder keeps the high byte
+PALETTE = [(i, 255 - i, i // 2) for i in range(256)]
+BASES = {  # tile: its base PNG, and the RGB it stands for
+    "1_1": (png(2, 8, image(base_rgb)), base_rgb),
+    "1_2": (png(6, 8, image(lambda x, y: (*base_rgb(x, y), x))), base_rgb),  # the base's alpha is ignored
+    "1_3": (png(0, 8, image(lambda x, y: (x ^ y,))), lambda x, y: (x ^ y,) * 3),
+    "1_4": (png(4, 8, image(lambda x, y: (x, y))), lambda x, y: (x,) * 3),
+    "1_5": (png(2, 16, image(base_rgb, WIDE)), base_rgb),
+}
+
+
+def plte_chunks(alpha=None):
+    return chunk(b"PLTE", bytes(c for rgb in PALETTE for c in rgb)) + (chunk(b"tRNS", bytes(alpha)) if alpha else b"")
+
+
+BASES["1_6"] = (png(3, 8, image(lambda x, y: ((x + 2 * y) & 255,)), extra=plte_chunks()),
+                lambda x, y: PALETTE[(x + 2 * y) & 255])
+OVERLAYS = {  # tile: its overlay PNG, and the RGBA it stands for
+    "2_1": (png(6, 8, image(over_rgba)), over_rgba),
+    "2_2": (png(6, 16, image(over_rgba, WIDE)), over_rgba),
+    "2_3": (png(4, 8, image(lambda x, y: (x, y))), lambda x, y: (x, x, x, y)),
+    "2_4": (png(3, 8, image(lambda x, y: (x,)), extra=plte_chunks(range(255, -1, -1))),
+            lambda x, y: (*PALETTE[x], 255 - x)),
+    "2_5": (png(2, 8, image(lambda x, y: (x, 0, 0))), lambda x, y: (x, 0, 0, 255)),  # no alpha: opaque
+}
+
+
+def ppm(pixel):
+    return b"P6\n256 256\n255\n" + b"".join(bytes(row) for row in image(pixel))
+
+
+def laid_over(under, *overs):
+    def pixel(x, y):
+        colour = under(x, y)
+        for over in overs:
+            *c, a = over(x, y)
+            colour = [(o * a + u * (255 - a) + 127) // 255 for o, u in zip(c, colour)]
+        return colour
+    return pixel
+
+
+def tile_files(layers):
+    """{tile: (base, cyk, tur)} PNG bytes or None, as the tile folders."""
+    return {f"tiles_{layer}/13_{tile}": data for tile, pngs in layers.items()
+            for layer, data in zip(("map", "cyk", "tur"), pngs) if data is not None}
+
+
+TRUNCATED = BASES["1_1"][0][:3000]
+HUGE = png(2, 8, [b"\0" * 3])[:16] + struct.pack(">II", 100000, 100000) + png(2, 8, [b"\0" * 3])[24:]
+CORRUPT = BASES["1_1"][0][:60] + bytes(range(200)) + BASES["1_1"][0][260:]
+WHITE = ppm(lambda x, y: (255, 255, 255))
+
+
+def merge_note(name, base=False):
+    return (f"rastrel-merge: {name} is missing or not a 256 x 256 PNG, a white tile stands in\n" if base else
+            f"rastrel-merge: {name} is not a 256 x 256 PNG, left out\n").encode()
+
+
+def rastrel_merge_cases():
+    over = OVERLAYS["2_1"][0]
+    decoded = {tile: (data, None, None) for tile, (data, _) in BASES.items()}
+    decoded.update({tile: (BASES["1_1"][0], data, over) for tile, (data, _) in OVERLAYS.items()})
+    expected = {f"tg/aa_{tile}.pnm": ppm(rgb) for tile, (_, rgb) in BASES.items()}
+    expected.update({f"tg/aa_{tile}.pnm": ppm(laid_over(base_rgb, rgba, over_rgba)) for tile, (_, rgba) in
+                     OVERLAYS.items()})
+    broken = {"3_1": (None, None, None), "3_2": (b"", b"", over), "3_3": (TRUNCATED, TRUNCATED, over),
+              "3_4": (png(2, 8, image(base_rgb)[:255]), HUGE, None), "3_5": (BASES["1_1"][0], CORRUPT, None)}
+    broken_out = {"3_1": WHITE, "3_2": ppm(laid_over(lambda x, y: (255,) * 3, over_rgba)),
+                  "3_3": ppm(laid_over(lambda x, y: (255,) * 3, over_rgba)), "3_4": WHITE, "3_5": ppm(base_rgb)}
+    one = write_files({"tiles_map/13_a_b": BASES["1_1"][0]})
+    return [
+        Case("every colour type and depth", args=list(decoded), setup=write_files(tile_files(decoded)),
+             files={**tile_files(decoded), **expected}),
+        Case("missing, empty, truncated, oversized and corrupt layers", args=list(broken),
+             setup=write_files(tile_files(broken)),
+             stderr=b"".join([merge_note("tiles_map/13_3_1", True), merge_note("tiles_map/13_3_2", True),
+                              merge_note("tiles_map/13_3_3", True), merge_note("tiles_cyk/13_3_3"),
+                              merge_note("tiles_map/13_3_4", True), merge_note("tiles_cyk/13_3_4"),
+                              merge_note("tiles_cyk/13_3_5")]),
+             files={**tile_files(broken), **{f"tg/aa_{t}.pnm": data for t, data in broken_out.items()}}),
+        Case("usage", out=b"rastrel-merge X_Y...\n"),
+        Case("refused: a tile name that is not X_Y, before any file", args=["a_b", "../a_b"],
+             fatal=("EConvertError", "'../a_b' is not a tile such as 7eb1000_8041000"), setup=one),
+        Case("a folder where the tile image must go", args=["a_b"], fatal=DENIED,
+             setup=write_files({"tiles_map/13_a_b": BASES["1_1"][0], "tg/aa_a_b.pnm": DIR})),
+        Case("full disk under the tile image", args=["a_b"], fatal=("EInOutError", "I/O error 28"),
+             setup=write_files({"tiles_map/13_a_b": BASES["1_1"][0], "tg/aa_a_b.pnm.tmp": FULL}),
+             files={"tiles_map/13_a_b": BASES["1_1"][0], "tg": DIR},
+             needs={"dev_full": "no /dev/full to link to here (or the program runs under Wine)"}),
+    ]
+
+
 def all_cases(program, host, buffer_size):
     global HOST, BUFFER_SIZE
     HOST, BUFFER_SIZE = host, buffer_size
+    if program == "rastrel-merge":
+        return rastrel_merge_cases()
     return common_cases(program) + (rastrel1_cases() if program == "rastrel1" else rastrel2_cases())

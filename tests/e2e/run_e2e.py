@@ -19,10 +19,21 @@ import cases
 ADDRESS = re.compile(rb"at ([0-9A-F]{8})\.\r\n")
 
 
-def snapshot(directory):
-    """Every entry: its bytes, DIR for a directory, ("link", target) for a link."""
-    return {e.name: ("link", os.readlink(e)) if e.is_symlink() else cases.DIR if e.is_dir() else Path(e).read_bytes()
-            for e in os.scandir(directory)}
+def snapshot(directory, prefix=""):
+    """Every entry below, by its path: its bytes, DIR for a directory, ("link", target) for a link."""
+    found = {}
+    for e in os.scandir(directory):
+        found[prefix + e.name] = ("link", os.readlink(e)) if e.is_symlink() else cases.DIR if e.is_dir() else Path(
+            e).read_bytes()
+        if found[prefix + e.name] == cases.DIR:
+            found.update(snapshot(e.path, f"{prefix}{e.name}/"))
+    return found
+
+
+def with_folders(files):
+    """The files, and each folder they lie in."""
+    return {**{"/".join(name.split("/")[:n]): cases.DIR for name in files for n in range(1, name.count("/") + 1)},
+            **files}
 
 
 def start(case, program, launcher, work):
@@ -61,7 +72,7 @@ def run_case(case, program, launcher, addresses):
     addresses.update(int(found, 16) for found in ADDRESS.findall(stderr))
     want = {"stdout": case.out, "exit status": case.status,
             "stderr": case.expected_stderr(os.path.basename(program)),
-            **(before if case.files is None else case.files)}
+            **(before if case.files is None else with_folders(case.files))}
     got = {"stdout": stdout, "exit status": process.returncode,
            "stderr": ADDRESS.sub(b"at XXXXXXXX.\r\n", stderr), **after}
     return [f"{name}: got {got.get(name)!r:.300}, want {want.get(name)!r:.300}"

@@ -1,0 +1,49 @@
+#include "tile_merge.h"
+
+#include <cstdlib>
+#include <memory>
+
+// The decoder reads PNG from memory only, and refuses a header larger than
+// any tile before it allocates a pixel.
+#define STBI_ONLY_PNG
+#define STBI_NO_STDIO
+#define STBI_NO_LINEAR
+#define STBI_NO_HDR
+#define STBI_MAX_DIMENSIONS 4096
+#define STB_IMAGE_STATIC
+#define STB_IMAGE_IMPLEMENTATION
+#include <stb_image.h>
+
+namespace rastrel {
+
+bool DecodeTilePng(std::string_view png, int channels, Pixels& pixels) {
+  const auto* bytes = reinterpret_cast<const stbi_uc*>(png.data());
+  const int length = static_cast<int>(png.size());
+  int width = 0, height = 0, stored = 0;
+  if (!stbi_info_from_memory(bytes, length, &width, &height, &stored)) return false;
+  if (width != kTileSide || height != kTileSide) return false;
+  std::unique_ptr<stbi_uc, void (*)(void*)> decoded(
+      stbi_load_from_memory(bytes, length, &width, &height, &stored, channels), stbi_image_free);
+  if (!decoded || width != kTileSide || height != kTileSide) return false;
+  pixels.assign(decoded.get(), decoded.get() + kTilePixels * static_cast<std::size_t>(channels));
+  return true;
+}
+
+void LayOver(Pixels& rgb, const Pixels& rgba) {
+  unsigned char* under = rgb.data();
+  for (const unsigned char* over = rgba.data(); over != rgba.data() + rgba.size(); over += 4, under += 3) {
+    const unsigned alpha = over[3];
+    for (int channel = 0; channel < 3; ++channel) {
+      // 255 is odd, so the exact quotient is never halfway: adding 127 rounds.
+      under[channel] = static_cast<unsigned char>((over[channel] * alpha + under[channel] * (255 - alpha) + 127) / 255);
+    }
+  }
+}
+
+std::string TilePpm(const Pixels& rgb) {
+  std::string ppm = "P6\n256 256\n255\n";
+  ppm.append(reinterpret_cast<const char*>(rgb.data()), rgb.size());
+  return ppm;
+}
+
+}  // namespace rastrel
