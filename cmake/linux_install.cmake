@@ -4,7 +4,6 @@ include(GNUInstallDirs)
 find_program(GZIP gzip REQUIRED)
 
 # The manual pages name the tile host this build writes.
-string(TOLOWER ${RASTREL_TILE_HOST} RASTREL_TILE_HOST_LOWER)
 set(RASTREL_MAN_PAGES rastrel1.1 rastrel2.1 rastrel-merge.1 rastrel-map.1)
 set(configured_pages "")
 foreach(page ${RASTREL_MAN_PAGES})
@@ -39,6 +38,6 @@ install(FILES packaging/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/l
 
 # The .deb's control file; packaging/package.py adds Installed-Size.
 configure_file(packaging/control.in ${CMAKE_BINARY_DIR}/control @ONLY)
-set(RASTREL_PACKAGES rastrel-${PROJECT_VERSION}-${RASTREL_PACKAGE_SUFFIX}.tar.gz ${CMAKE_BINARY_DIR}/control
-  rastrel_${PROJECT_VERSION}_amd64.deb)
+set(RASTREL_PACKAGES rastrel-${RASTREL_PACKAGE_VERSION}-${RASTREL_PACKAGE_SUFFIX}.tar.gz ${CMAKE_BINARY_DIR}/control
+  rastrel_${RASTREL_PACKAGE_VERSION}_amd64.deb)
 set(RASTREL_PACKAGE_DEPENDS compressed_docs)

@@ -43,11 +43,11 @@ demo() {
   local scratch
   scratch="$(mktemp -d)"
   cd "$scratch"
-  echo "== rastrel1 7eb1 7ec1 8041 8051 (in $scratch)"
-  "$OLDPWD/build/release/rastrel1" 7eb1 7ec1 8041 8051
+  echo "== rastrel1 7eb1 7ec1 8041 8049 (in $scratch)"
+  "$OLDPWD/build/release/rastrel1" 7eb1 7ec1 8041 8049
   echo
-  echo "== rastrel2 7eb1 7ec1 8041 8051 test"
-  "$OLDPWD/build/release/rastrel2" 7eb1 7ec1 8041 8051 test
+  echo "== rastrel2 7eb1 7ec1 8041 8049 test"
+  "$OLDPWD/build/release/rastrel2" 7eb1 7ec1 8041 8049 test
   echo
   echo "== written:"
   ls -l

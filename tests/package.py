@@ -173,7 +173,7 @@ def readme_block(readme, heading, language):
 
 
 def run_block(block, work, env, top):
-    result = subprocess.run(["sh", "-ec", block.replace("/usr/share/", f"{top}/root/usr/share/")], cwd=work, env=env,
+    result = subprocess.run(["sh", "-c", block.replace("/usr/share/", f"{top}/root/usr/share/")], cwd=work, env=env,
                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     return print(result.stdout) or result
 
@@ -181,6 +181,12 @@ def run_block(block, work, env, top):
 def check_recipe(readme, env, top):
     """The README's recipe, first with tiles missing on the server, then again in the same folder with all of them."""
     recipe = readme_block(readme, "Recipe on Linux", "sh")
+    os.mkdir(f"{top}/down")  # a server nobody answers at: the block stops by itself, and the shell goes on
+    result = run_block(recipe + 'echo "the shell goes on after status $?"\n', f"{top}/down",
+                       dict(env, http_proxy="http://127.0.0.1:1"), top)
+    check("server down: the map; the shell after the block, and the block's status",
+          (os.path.exists(f"{top}/down/mymap.png"), bool(re.search(r"goes on after status [1-9]\d*\n$", result.stdout))),
+          (False, True))
     for attempt, missing in ("first run", MISSING), ("second run", set()):
         stock_server(top, missing)
         result = run_block(recipe, f"{top}/work", env, top)
