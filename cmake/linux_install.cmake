@@ -3,26 +3,22 @@
 include(GNUInstallDirs)
 find_program(GZIP gzip REQUIRED)
 
-# The manual pages name the tile host this build writes.
+# The manual pages name the tile host this build writes; the examples' folder
+# is filled in when they are installed, as only then is the prefix known.
 set(RASTREL_MAN_PAGES rastrel1.1 rastrel2.1 rastrel-merge.1 rastrel-map.1)
+set(RASTREL_EXAMPLES "@RASTREL_EXAMPLES@")
 set(configured_pages "")
 foreach(page ${RASTREL_MAN_PAGES})
   configure_file(man/${page} ${CMAKE_BINARY_DIR}/doc/${page} @ONLY)
   list(APPEND configured_pages ${CMAKE_BINARY_DIR}/doc/${page})
 endforeach()
 
-# Manual pages and the Debian changelog go compressed, as Debian wants them.
-set(compressed "")
-foreach(source ${configured_pages} ${CMAKE_SOURCE_DIR}/packaging/changelog)
-  get_filename_component(name ${source} NAME)
-  set(output ${CMAKE_BINARY_DIR}/doc/${name}.gz)
-  add_custom_command(OUTPUT ${output}
-    COMMAND ${GZIP} -9n -c ${source} > ${output}
-    DEPENDS ${source} VERBATIM)
-  list(APPEND compressed ${output})
-endforeach()
-add_custom_target(compressed_docs ALL DEPENDS ${compressed})
-list(POP_BACK compressed changelog)
+# The Debian changelog goes compressed, as Debian wants it.
+set(changelog ${CMAKE_BINARY_DIR}/doc/changelog.gz)
+add_custom_command(OUTPUT ${changelog}
+  COMMAND ${GZIP} -9n -c ${CMAKE_SOURCE_DIR}/packaging/changelog > ${changelog}
+  DEPENDS ${CMAKE_SOURCE_DIR}/packaging/changelog VERBATIM)
+add_custom_target(compressed_docs ALL DEPENDS ${changelog})
 
 # rastrel-map is a POSIX shell script, stamped with the version.
 configure_file(map/rastrel-map.sh ${CMAKE_BINARY_DIR}/rastrel-map @ONLY)
@@ -31,7 +27,11 @@ install(TARGETS rastrel1 rastrel2 rastrel-merge RUNTIME DESTINATION ${CMAKE_INST
 install(PROGRAMS ${CMAKE_BINARY_DIR}/rastrel-map DESTINATION ${CMAKE_INSTALL_BINDIR})
 # What rastrel-map shares with the examples, where removing documentation leaves it.
 install(FILES examples/keys.sh DESTINATION ${CMAKE_INSTALL_DATADIR}/rastrel)
-install(FILES ${compressed} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(CODE "set(rastrel_pages \"${configured_pages}\")
+  set(rastrel_docdir \"${CMAKE_INSTALL_DOCDIR}\")
+  set(rastrel_mandir \"${CMAKE_INSTALL_MANDIR}\")
+  set(rastrel_gzip \"${GZIP}\")")
+install(SCRIPT cmake/install_man_pages.cmake)
 install(FILES README.md LICENSE packaging/copyright ${changelog} DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES examples/keys.sh examples/merge_fn.cmd examples/merge_fn.sh DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 install(FILES packaging/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME rastrel)

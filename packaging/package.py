@@ -8,7 +8,8 @@ no time.
     package.py BUILD_DIR SOURCE_DIR NAME.tar.gz CONTROL DEB  the Linux .tar.gz, and the .deb DEB with this control
                                                            file
 
-Each archive holds one folder NAME; the .deb holds the same tree under /usr. SOURCE_DATE_EPOCH, when it is set,
+Each archive holds one folder NAME; the .deb holds the same tree under /usr, its
+manual pages naming the examples' folder there. SOURCE_DATE_EPOCH, when it is set,
 takes the place of the changelog's date.
 """
 import email.utils
@@ -113,20 +114,25 @@ def main():
     stage = os.path.join(build_dir, "package-stage")
     shutil.rmtree(stage, ignore_errors=True)
     top = re.sub(r"\.(zip|tar\.gz)$", "", archive)
-    tree = os.path.join(stage, top)
-    subprocess.run(["cmake", "--install", build_dir, "--prefix", tree], check=True, stdout=subprocess.DEVNULL)
-    entries = normalize(tree, epoch)
+    # The archives unpack anywhere: their manual pages say where the examples
+    # are relative to the folder they were unpacked or copied into.
+    install(build_dir, os.path.join(stage, top), RASTREL_RELOCATABLE_PAGES="1")
+    entries = normalize(os.path.join(stage, top), epoch)
     out = os.path.join(build_dir, archive)
     if archive.endswith(".zip"):
         make_zip(stage, top, entries, epoch, out)
     else:
         make_tar_gz(stage, top, epoch, out)
         deb_root = os.path.join(stage, "deb")
-        os.mkdir(deb_root)
-        os.rename(tree, os.path.join(deb_root, "usr"))
-        usr_entries = ["usr"] + [os.path.join("usr", entry) for entry in entries]
-        make_deb(deb_root, usr_entries, sys.argv[4], epoch, os.path.join(build_dir, sys.argv[5]))
+        install(build_dir, "/usr", DESTDIR=os.path.abspath(deb_root))
+        make_deb(deb_root, normalize(deb_root, epoch), sys.argv[4], epoch, os.path.join(build_dir, sys.argv[5]))
     shutil.rmtree(stage)
+
+
+def install(build_dir, prefix, **settings):
+    env = {name: value for name, value in os.environ.items() if name not in ("DESTDIR", "RASTREL_RELOCATABLE_PAGES")}
+    subprocess.run(["cmake", "--install", build_dir, "--prefix", prefix], check=True, stdout=subprocess.DEVNULL,
+                   env=dict(env, **settings))
 
 
 if __name__ == "__main__":

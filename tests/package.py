@@ -5,6 +5,7 @@ packages' layout, lintian, the manual pages, and the README's recipe, conversion
 package.py --merge-example BUILD_DIR LAUNCHER...: the ZIP's merge_fn.cmd under Wine."""
 import functools
 import glob
+import gzip
 import http.server
 import io
 import json
@@ -370,14 +371,40 @@ def check_merge_cmd(work, launcher):
           {f"aa_{tiles[0]}.pnm": cases.ppm(lambda x, y: (1, 2, 3)), f"aa_{tiles[1]}.pnm": cases.ppm(lambda x, y: (200, 0, 0))})
 
 
+def check_pages(build_dir, readme, tar_gz, top):
+    """The manual pages of the .deb, the .tar.gz and the README's `cmake --install` (with HOME in a folder with a
+    hyphen) lint clean and name the build's host and the examples' folder as each is installed."""
+    install = re.search(r"^cmake --install build/release .*", readme, re.M)[0].replace("build/release", build_dir)
+    run(["sh", "-c", install], env=dict(os.environ, HOME=f"{top}/my-home"))
+    tarfile.open(tar_gz).extractall(f"{top}/tar")
+    for where, prefix, examples in ((".deb", f"{top}/root/usr", ".B /usr/share/doc/rastrel/examples"),
+                                    (".tar.gz", glob.glob(f"{top}/tar/*")[0], ".IR \\%PREFIX /share/doc/rastrel/examples"),
+                                    (install, f"{top}/my-home/.local",
+                                     f".B {top}/my-home/.local/share/doc/rastrel/examples".replace("-", "\\-"))):
+        for program in ["rastrel-map", *PROGRAMS]:
+            page = f"{prefix}/share/man/man1/{program}.1.gz"
+            run(["mandoc", "-Tlint", "-W", "all", page])
+            text = gzip.open(page).read().decode()
+            check(f"{where}: {program}.1 names the host and the examples", ("\n.BR tiles.example.com" in text,
+                  f"\n{examples}\n" in text), (program != "rastrel-merge", program in ("rastrel1", "rastrel2")))
+
+
+def check_other_host(build_dir, source_dir, readme, top):
+    """A build for the README's own server, configured only: its packages have the names the README gives, and its
+    .deb's version sorts after this build's, so that a plain `apt install` replaces this one."""
+    other = f"{top}/other-host"
+    run(["cmake", "-S", source_dir, "-B", other, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release", "-DBUILD_TESTING=OFF",
+         "-DRASTREL_TILE_HOST=tiles.my-server.cz"])
+    check("packages for another host", set(re.findall(r"rastrel[-_][^ /]*?\.(?:deb|tar\.gz)", Path(other, "build.ninja").read_text())),
+          set(re.findall(r"rastrel[-_]1\.0\.0\+[^`/ ]*?\.(?:deb|tar\.gz)", readme)))
+    version = {build: re.search(r"^Version: (.*)", Path(build, "control").read_text(), re.M)[1] for build in (build_dir, other)}
+    check(f"{version[other]} sorts after {version[build_dir]}", subprocess.run(
+        ["dpkg", "--compare-versions", version[other], "gt", version[build_dir]]).returncode, 0)
+
+
 def check_linux(build_dir, made, source_dir, top):
     for program in PROGRAMS:
         check(f"{program} is static", "statically linked" in run(["ldd", f"{build_dir}/{program}"]), True)
-    for program in ["rastrel-map", *PROGRAMS]:
-        page = f"{build_dir}/doc/{program}.1"
-        run(["mandoc", "-Tlint", "-W", "all", page])
-        check(f"{program}.1 names the build's host", "\n.BR tiles.example.com" in Path(page).read_text(),
-              program != "rastrel-merge")
     tar_gz, deb = (next(p for name, p in made.items() if name.endswith(end)) for end in (".tar.gz", ".deb"))
     subprocess.run(["lintian", "--fail-on", "error,warning", deb], check=True)
     deb_tree = subprocess.run(["dpkg-deb", "--fsys-tarfile", deb], check=True, stdout=subprocess.PIPE).stdout
@@ -385,9 +412,11 @@ def check_linux(build_dir, made, source_dir, top):
     for what, archive, depth in (".tar.gz", tarfile.open(tar_gz), 1), (".deb", tarfile.open(fileobj=io.BytesIO(deb_tree)), 2):
         check(what, sorted(m.name.split("/", depth)[depth] for m in archive.getmembers() if m.isfile()), LINUX_LAYOUT)
     run(["dpkg-deb", "-x", deb, f"{top}/root"])
+    readme = Path(source_dir, "README.md").read_text()
+    check_pages(build_dir, readme, tar_gz, top)
+    check_other_host(build_dir, source_dir, readme, top)
     env = dict(os.environ, PATH=f"{top}/root/usr/bin:{os.environ['PATH']}", http_proxy=serve_tiles(f"{top}/server"))
     os.mkdir(f"{top}/work")
-    readme = Path(source_dir, "README.md").read_text()
     check_rastrel_map(readme, env, top)
     check_recipe(readme, env, top)
     check_conversions(readme, env, top)

@@ -204,9 +204,9 @@ def chunk(kind, data):
     return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
 
 
-def png(colour_type, depth, rows, width=256, extra=b""):
+def png(colour_type, depth, rows, extra=b""):
     """A PNG of `rows` (bytes without the filter byte); `extra` is PLTE and tRNS, already chunks."""
-    header = struct.pack(">IIBBBBB", width, len(rows), depth, colour_type, 0, 0, 0)
+    header = struct.pack(">IIBBBBB", 256, len(rows), depth, colour_type, 0, 0, 0)
     return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + extra +
             chunk(b"IDAT", zlib.compress(b"".join(b"\0" + row for row in rows))) + chunk(b"IEND", b""))
 
