@@ -92,6 +92,7 @@ IoStatus ReadWholeFile(const std::string& name, std::size_t limit, std::string& 
     while (got < bytes.size()) {
       const ssize_t count = ::read(fd, bytes.data() + got, bytes.size() - got);
       if (count < 0 && errno == EINTR) continue;
+      if (count < 0) result = StatusOf(errno, Operation::kOther);
       if (count <= 0) break;
       got += static_cast<std::size_t>(count);
     }

@@ -43,10 +43,11 @@ EOF
 # ---- Command line ----------------------------------------------------------
 
 whole_number() {  # OPTION VALUE LOW HIGH
-  case $2 in '' | *[!0-9]*) refuse "$1 needs a whole number from $3 to $4, not '$2'" ;; esac
-  if [ "${#2}" -gt 3 ] || [ "$2" -lt "$3" ] || [ "$2" -gt "$4" ]; then
-    refuse "$1 needs a whole number from $3 to $4, not '$2'"
-  fi
+  case $2 in
+    '' | *[!0-9]* | ????*) ;;  # four digits would already be out of range
+    *) [ "$2" -lt "$3" ] || [ "$2" -gt "$4" ] || return 0 ;;
+  esac
+  refuse "$1 needs a whole number from $3 to $4, not '$2'"
 }
 
 connections=2 jobs=$(nproc 2> /dev/null || echo 2) remainder=1 keys_given=0 geotiff=0 mbtiles=0
@@ -95,8 +96,9 @@ need pnmtopng netpbm
 
 if [ "$keys_given" -eq 1 ]; then
   for key in "$1" "$2" "$3" "$4"; do
-    case $key in '' | *[!0-9A-Fa-f]*) refuse "'$key' is not a key: 1 to 8 hexadecimal digits, such as 7eb1" ;; esac
-    [ "${#key}" -le 8 ] || refuse "'$key' is not a key: 1 to 8 hexadecimal digits, such as 7eb1"
+    case $key in
+      '' | *[!0-9A-Fa-f]* | ?????????*) refuse "'$key' is not a key: 1 to 8 hexadecimal digits, such as 7eb1" ;;
+    esac
   done
   set -- "$1" "$2" "$3" "$4"
 else

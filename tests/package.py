@@ -35,8 +35,8 @@ LINUX_LAYOUT = [*[f"bin/{p}" for p in ["rastrel-map", *PROGRAMS]], *[f"share/doc
 X_KEYS, Y_KEYS = [0x7EB1, 0x7EB9, 0x7EC1], [0x8041, 0x8049]  # the README's block
 # Overlay tiles: black, transparent in the PNG, but for a 32 x 16 mark at row 16; the second lies over the first.
 RED, BLUE, WHITE = (255, 0, 0), (0, 0, 255), (255, 255, 255)
-MARKS = {"tcyklo": (16, RED), "ttur": (32, BLUE)}
-LAYERS = {"turist": "map", "tcyklo": "cyk", "ttur": "tur"}  # the server's layer folders, the tiles' folders  # layer: the mark's first column, its colour
+MARKS = {"tcyklo": (16, RED), "ttur": (32, BLUE)}  # layer: the mark's first column, its colour
+LAYERS = {"turist": "map", "tcyklo": "cyk", "ttur": "tur"}  # the server's layer folders, the tiles' folders
 OVERLAYS = {layer: f"ppmmake rgb:{r:x}/{g:x}/{b:x} 32 16 | pnmpad -black -left {left} -right {224 - left} -top 16 "
             "-bottom 224" for layer, (left, (r, g, b)) in MARKS.items()}
 # What the server first lacks: a base tile, and an overlay of each kind; the recipe runs again once they are there.
@@ -102,6 +102,7 @@ def base_colour(x, y):
     return (x >> 3) & 0xFF, (y >> 3) & 0xFF, 0x80
 
 
+@functools.cache
 def png(layer, x, y):
     drawing = OVERLAYS.get(layer, "ppmmake rgb:{:02x}/{:02x}/{:02x} 256 256".format(*base_colour(x, y)))
     return subprocess.run(drawing + " | pnmtopng -transparent black", shell=True, check=True, stdout=subprocess.PIPE).stdout
@@ -143,8 +144,7 @@ class Tiles(http.server.SimpleHTTPRequestHandler):
 
 def serve_tiles(root):
     """A tile server reached as a proxy: http://HOST/LAYER/13_X_Y is the file root/http:/HOST/LAYER/13_X_Y, or 404."""
-    handler = Tiles
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(handler, directory=root))
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(Tiles, directory=root))
     threading.Thread(target=server.serve_forever, daemon=True).start()
     return f"http://127.0.0.1:{server.server_port}"
 
@@ -201,8 +201,8 @@ def check_recipe(readme, env, top):
 
 
 MAP_REFUSALS = [  # arguments after rastrel-map, what its one line says
-    (["14.34", "49.68", "14.36", "m"], "usage: rastrel-map [OPTIONS] WEST"), (["--fast", "7", "4", "8", "5", "m"],
-                                                                              "unknown option --fast"),
+    (["14.34", "49.68", "14.36", "m"], "usage: rastrel-map [OPTIONS] WEST"),
+    (["--fast", "7", "4", "8", "5", "m"], "unknown option --fast"),
     (["24.5", "49.68", "25", "49.69", "m"], "6 to 24 degrees east"),
     (["--keys", "7eb1", "7ec1", "8041", "8g49", "m"], "'8g49' is not a key"),
     (["--keys", "7eb1", "7ec1", "8041", "180410000", "m"], "'180410000' is not a key"),
@@ -252,7 +252,8 @@ def check_rastrel_map(readme, env, top):
         check_map_folder(work, [tile for tile in TILES if tile not in missing], attempt)
     os.mkdir(refused := f"{top}/refused")
     os.mkdir(no_wget := f"{top}/no_wget")
-    [os.symlink(shutil.which(tool), f"{no_wget}/{tool}") for tool in ("dirname", "nproc")]
+    for tool in ("dirname", "nproc"):
+        os.symlink(shutil.which(tool), f"{no_wget}/{tool}")
     for argv, message in MAP_REFUSALS:
         requests, path = Tiles.requests, no_wget if "wget" in message else env["PATH"]
         result = subprocess.run([f"{top}/root/usr/bin/rastrel-map", *argv], cwd=refused, capture_output=True, text=True,
