@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
-"""The whole chain, timed (python3 bench/chain.py): a block of 16 x 16 tiles fetched from a loopback tile
-server that waits a set time before each answer (0 and 20 ms), made into a map by the README's step-by-step recipe
-with merge_fn.sh (Netpbm, one tile after another) and by rastrel-map with its defaults, phase by phase; and the merge
-alone, rastrel-merge on one core against merge_fn.sh, with rastrel-merge's peak memory for 1 and 256 tiles.
-It prints the table and lines of CONTRIBUTING.md's section "The chain"."""
+"""The whole chain, timed (python3 bench/chain.py [--write]): realistic tiles (textured palette bases of about
+25 KB, overlays of antialiased lines) from a loopback tile server that waits 0 ms, then 20 ms, before each answer,
+made into the map of 16 x 16 tiles (768 requests) by the README's step-by-step recipe, by the shell script that
+rastrel-map was before it became one program (taken from git history) and by rastrel-map; then 64 x 64 tiles
+already in the tile folder by the script and by rastrel-map, with peak memory, peak disk beside the tiles and the
+PNG's size against pnmtopng's for the same image; and the merge alone, rastrel-merge on one core against
+merge_fn.sh. It prints CONTRIBUTING.md's section "The chain", and with --write puts it there."""
 import http.server
 import os
 import re
@@ -17,7 +19,8 @@ import time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
-KEYS = "7eb1 7f29 8041 80b9"  # 16 x 16 tiles
+SCRIPT_COMMIT = "7eab245"  # the last commit with map/rastrel-map.sh
+SMALL, LARGE = "7eb1 7f29 8041 80b9", "7eb1 80a9 8041 8239"  # 16 x 16 and 64 x 64 tiles
 LAYERS = {"turist": "map", "tcyklo": "cyk", "ttur": "tur"}
 
 
@@ -26,17 +29,24 @@ def sh(command, **options):
 
 
 def draw(folder):
-    """Tiles like a server's: noisy bases (RGB, and palette ones), overlays mostly transparent with a few lines."""
+    """Bases: a smooth field of colour with a fine grain on paper, quantised to 16 colours (a palette PNG of about
+    25 KB), two kinds; overlays: lines drawn four times larger and scaled down, so their edges are antialiased."""
     os.makedirs(folder)
-    for i in range(3):
-        sh(f"pgmnoise -randomseed={i} 256 256 > {folder}/n{i}.pgm")
-    sh(f"cd {folder} && rgb3toppm n0.pgm n1.pgm n2.pgm | pnmtopng > base_rgb"
-       f" && rgb3toppm n2.pgm n0.pgm n1.pgm | pnmquant 200 2>/dev/null | pnmtopng > base_palette"
-       " && ppmmake black 256 256 | ppmdraw -script='setcolor red; line 0 40 255 60; line 90 0 120 255' | "
-       "pnmtopng -transparent black > over_lines"
-       " && ppmmake black 256 256 | ppmdraw -script='setcolor blue; filledrectangle 20 20 30 30' | "
-       "pnmtopng -transparent black > over_box")
-    return {"turist": ["base_rgb", "base_palette"], "tcyklo": ["over_lines"], "ttur": ["over_box"]}
+    lines = {"over_route": "line 0 160 1023 300; line 360 0 520 1023", "over_trail": "line 0 700 1023 500"}
+    sh(f"cd {folder} && pgmnoise -randomseed=9 256 256 > fine.pgm && ppmmake rgb:e0/f0/d0 256 256 > paper.ppm")
+    for kind in (0, 1):
+        fields = " ".join(f"s{kind}{i}.pgm" for i in range(3))
+        for i in range(3):
+            sh(f"cd {folder} && pgmnoise -randomseed={10 * kind + i} 64 64 | pamscale -xsize 256 -ysize 256 "
+               f"-filter=sinc > s{kind}{i}.pgm 2>/dev/null")
+        sh(f"cd {folder} && rgb3toppm {fields} | pamcomp -alpha=fine.pgm -opacity=0.05 - paper.ppm | pamcomp "
+           f"-opacity=0.6 - paper.ppm | pnmquant 16 2>/dev/null | pnmtopng > base{kind}")
+    for name, drawn in lines.items():
+        thick = "; ".join(f"{drawn.replace(' 0 ', f' {d} ').replace(' 1023 ', f' {1023 - d} ')}" for d in range(8))
+        sh(f"cd {folder} && ppmmake black 1024 1024 | ppmdraw -script='setcolor white; {thick}' | ppmtopgm | "
+           f"pamscale -xsize 256 -ysize 256 > {name}.pgm && ppmmake rgb:c0/20/20 256 256 | "
+           f"pnmtopng -alpha={name}.pgm > {name}")
+    return {"turist": ["base0", "base1"], "tcyklo": ["over_route"], "ttur": ["over_trail"]}
 
 
 def serve(folder, kinds, delay):
@@ -54,10 +64,9 @@ def serve(folder, kinds, delay):
         def do_GET(self):
             time.sleep(delay)
             layer, name = self.path.split("/")[-2:]
-            x, y = (int(v, 16) for v in name.split("_")[1:])
-            options = kinds[layer]
-            data = Path(folder, options[(x + y) // 8 % len(options)]).read_bytes()
             self.send_response(200)
+            data = Path(folder, tile_kind(kinds, layer, name)).read_bytes()
+            self.send_header("Content-Type", "image/png")
             self.send_header("Content-Length", str(len(data)))
             self.end_headers()
             self.wfile.write(data)
@@ -66,94 +75,156 @@ def serve(folder, kinds, delay):
     return server
 
 
-def timed(command, cwd, env):
-    start = time.perf_counter()
-    subprocess.run(command, shell=True, check=True, cwd=cwd, env=env, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL)
-    return time.perf_counter() - start
+def tile_kind(kinds, layer, name):
+    x, y = (int(v, 16) for v in name.split("_")[1:])
+    options = kinds[layer]
+    return options[(x + y) // 8 % len(options)]
 
 
-def recipe_phases(prefix, cwd, env):
-    """The README's Linux step-by-step recipe on the benchmark's block, timed by phase: a clock line before each
-    line of the block tells which phase it begins."""
+def install(top):
+    """The release installed into a prefix, with the old script beside rastrel-map as rastrel-map-script."""
+    prefix = f"{top}/prefix"
+    sh(f"cmake --install {ROOT}/build/release --prefix {prefix} > /dev/null")
+    script = sh(f"git -C {ROOT} show {SCRIPT_COMMIT}:map/rastrel-map.sh").decode().replace("@PROJECT_VERSION@", "old")
+    Path(f"{prefix}/bin/rastrel-map-script").write_text(script)
+    os.chmod(f"{prefix}/bin/rastrel-map-script", 0o755)
+    return prefix
+
+
+class Peaks:
+    """Peak disk used in a folder's file system beside what was there at the start, sampled every 50 ms."""
+    def __init__(self, folder):
+        self.folder, self.start, self.low, self.done = folder, shutil.disk_usage(folder).free, None, False
+        self.thread = threading.Thread(target=self.sample)
+        self.thread.start()
+
+    def sample(self):
+        self.low = self.start
+        while not self.done:
+            self.low = min(self.low, shutil.disk_usage(self.folder).free)
+            time.sleep(0.05)
+
+    def stop(self):
+        self.done = True
+        self.thread.join()
+        return self.start - self.low
+
+
+def timed_map(command, keys, cwd, env):
+    """Seconds to the download's line and to the end, peak KiB (GNU time) and peak disk bytes."""
+    start, peaks = time.perf_counter(), Peaks(cwd)
+    process = subprocess.Popen(f"/usr/bin/time -f '@peak %M' {command} --keys {keys} bench", shell=True, cwd=cwd,
+                               env=env, stderr=subprocess.PIPE, text=True)
+    downloaded, peak = None, 0
+    for line in process.stderr:
+        if " download " in line and downloaded is None:
+            downloaded = time.perf_counter() - start
+        if line.startswith("@peak"):
+            peak = int(line.split()[1])
+    if process.wait():
+        sys.exit(f"{command} failed")
+    return downloaded, time.perf_counter() - start, peak, peaks.stop()
+
+
+def recipe(prefix, keys, cwd, env):
     readme = (ROOT / "README.md").read_text()
     block = re.search(r"\n#+ Recipe on Linux\n.*?```sh\n(.*?)```", readme, re.S)[1]
-    block = block.replace("7eb1 7ec1 8041 8049", KEYS).replace("/usr/share/", f"{prefix}/share/")
-    phase = lambda line: "download" if "wget" in line else "merge" if "do_merge" in line else "join"
-    marked = "".join(f'echo "@{phase(line)} $(date +%s.%N)" >&2\n{line}\n' if line[:1] not in "()" else f"{line}\n"
-                     for line in block.splitlines())
-    result = subprocess.run(["sh", "-c", marked + 'echo "@end $(date +%s.%N)" >&2'], cwd=cwd, env=env, check=True,
-                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-    marks = [(name, float(t)) for name, t in re.findall(r"^@(\w+) ([\d.]+)$", result.stderr, re.M)]
-    times = {"download": 0.0, "merge": 0.0, "join": 0.0}
-    for (name, start), (_, end) in zip(marks, marks[1:]):
-        times[name] += end - start
-    return times
-
-
-def map_phases(cwd, env):
-    """rastrel-map with its defaults, timed by phase from its progress lines' arrival."""
+    block = re.sub(r"keys=\S+ --block [^)]*\)", f'keys="{keys}"', block).replace("/usr/share/", f"{prefix}/share/")
     start = time.perf_counter()
-    process = subprocess.Popen(f"rastrel-map --keys {KEYS} bench", shell=True, cwd=cwd, env=env,
-                               stderr=subprocess.PIPE, text=True)
-    marks = {}
-    for line in process.stderr:
-        phase = line.split()[1]
-        marks.setdefault(phase, time.perf_counter() - start)
-    if process.wait():
-        sys.exit("rastrel-map failed")
-    total = time.perf_counter() - start
-    return {"download": marks["download"] - marks["keys"], "merge": marks["merge"] - marks["download"],
-            "join": total - marks["merge"]}
+    subprocess.run(["sh", "-c", block], cwd=cwd, env=env, check=True, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
+    return None, time.perf_counter() - start, None, None
+
+
+def cached(top, kinds, name):
+    """64 x 64 tiles already in NAME_tiles, as links to the drawn ones."""
+    folder = f"{top}/{name}"
+    for layer, short in LAYERS.items():
+        os.makedirs(f"{folder}/bench_tiles/tiles_{short}")
+        for i in range(64):
+            for j in range(64):
+                tile = f"13_{0x7eb1 + 8 * i:x}000_{0x8041 + 8 * j:x}000"
+                os.link(f"{top}/tiles/{tile_kind(kinds, layer, tile)}", f"{folder}/bench_tiles/tiles_{short}/{tile}")
+    return folder
 
 
 def merge_alone(prefix, work, env):
     """ms a tile: rastrel-merge in one process on one core, and merge_fn.sh tile after tile."""
     tiles = [line.split()[-1] for line in Path(work, "do_merge.cmd").read_text().splitlines()]
-    native = timed(f"taskset -c 0 {prefix}/bin/rastrel-merge {' '.join(tiles)}", work, env) / len(tiles)
+    start = time.perf_counter()
+    subprocess.run(f"taskset -c 0 {prefix}/bin/rastrel-merge {' '.join(tiles)}", shell=True, check=True, cwd=work)
+    native = (time.perf_counter() - start) / len(tiles)
     shutil.copy(f"{prefix}/share/doc/rastrel/examples/merge_fn.sh", work)
-    netpbm = timed(" && ".join(f"sh merge_fn.sh {t}" for t in tiles[:64]), work, env) / 64
-    memory = [int(sh(f"/usr/bin/time -f %M {prefix}/bin/rastrel-merge {' '.join(tiles[:n])} 2>&1 >/dev/null",
-                     cwd=work, env=env).split()[-1]) for n in (1, 256)]
-    return native, netpbm, memory
+    start = time.perf_counter()
+    subprocess.run(" && ".join(f"sh merge_fn.sh {t}" for t in tiles[:64]), shell=True, check=True, cwd=work, env=env)
+    return native, (time.perf_counter() - start) / 64
 
 
 def main():
     subprocess.run(["cmake", "--workflow", "--preset", "release"], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
-    with tempfile.TemporaryDirectory(prefix="rastrel-chain-") as top:
-        prefix = f"{top}/prefix"
-        sh(f"cmake --install {ROOT}/build/release --prefix {prefix} > /dev/null")
+    with tempfile.TemporaryDirectory(prefix="rastrel-chain-", dir=os.environ.get("TMPDIR", "/var/tmp")) as top:
+        prefix = install(top)
         kinds = draw(f"{top}/tiles")
+        sizes = [os.path.getsize(f"{top}/tiles/{k}") for k in kinds["turist"]]
         rows = []
+        env = dict(os.environ, PATH=f"{prefix}/bin:{os.environ['PATH']}")
         for delay in (0.0, 0.02):
             server = serve(f"{top}/tiles", kinds, delay)
-            env = dict(os.environ, PATH=f"{prefix}/bin:{os.environ['PATH']}",
-                       http_proxy=f"http://127.0.0.1:{server.server_port}")
-            for name, run in (("recipe", lambda w: recipe_phases(prefix, w, env)), ("rastrel-map", lambda w: map_phases(w, env))):
+            env["http_proxy"] = f"http://127.0.0.1:{server.server_port}"
+            for name, run in (("recipe", lambda w: recipe(prefix, SMALL, w, env)),
+                              ("script", lambda w: timed_map("rastrel-map-script", SMALL, w, env)),
+                              ("rastrel-map", lambda w: timed_map("rastrel-map", SMALL, w, env))):
                 os.makedirs(work := f"{top}/{name}-{delay}")
-                rows.append((delay, name, run(work)))
+                rows.append((f"16 × 16, {delay * 1000:.0f} ms", name, run(work)))
             server.shutdown()
-        native, netpbm, memory = merge_alone(prefix, f"{top}/recipe-0.0", env)
-    print(report(rows, native, netpbm, memory))
+        env["http_proxy"] = "http://127.0.0.1:1"  # nothing is fetched
+        for name in ("script", "rastrel-map"):
+            work = cached(top, kinds, f"large-{name}")
+            command = "rastrel-map-script" if name == "script" else "rastrel-map"
+            rows.append(("64 × 64, in the tile folder", name, timed_map(command, LARGE, work, env)))
+        ours = f"{top}/large-rastrel-map/bench.png"
+        png = (os.path.getsize(ours), len(sh(f"pngtopam {ours} | pnmtopng 2>/dev/null")))
+        native, netpbm = merge_alone(prefix, f"{top}/recipe-0.0", env)
+    text = report(rows, sizes, png, native, netpbm)
+    print(text)
+    if sys.argv[1:] == ["--write"]:
+        contributing = ROOT / "CONTRIBUTING.md"
+        before = contributing.read_text()
+        contributing.write_text(before[:before.index("### The chain\n")] + text)
 
 
-def report(rows, native, netpbm, memory):
+def report(rows, sizes, png, native, netpbm):
     floor = 768 * 0.02 / 2
-    lines = ["| ms a request | chain | download s | merge s | join s | total s |", "|---|---|---|---|---|---|"]
+    lines = ["| tiles, wait a request | chain | download done s | total s | peak memory KiB | peak disk MB |",
+             "|---|---|---|---|---|---|"]
     totals = {}
-    for delay, name, phases in rows:
-        totals[delay, name] = sum(phases.values())
-        lines.append(f"| {delay * 1000:.0f} | {name} | {phases['download']:.2f} | {phases['merge']:.2f} | "
-                     f"{phases['join']:.2f} | {totals[delay, name]:.2f} |")
-    return "\n".join(lines) + (
-        f"\n\n- Merge alone: `rastrel-merge` takes {native * 1000:.2f} ms a tile in one process on one core, "
-        f"`merge_fn.sh` {netpbm * 1000:.1f} ms: {netpbm / native:.0f} times as long. Its peak memory is "
-        f"{memory[0]:,} KiB for 1 tile and {memory[1]:,} KiB for 256.\n"
-        f"- At 0 ms a request, `rastrel-map` takes {totals[0.0, 'rastrel-map'] / totals[0.0, 'recipe']:.2f} x the "
-        f"recipe's time ({totals[0.0, 'recipe'] / totals[0.0, 'rastrel-map']:.1f} times as fast).\n"
-        f"- At 20 ms a request, the download floor is 768 requests x 20 ms / 2 connections = {floor:.2f} s; "
-        f"`rastrel-map` takes {totals[0.02, 'rastrel-map'] / floor:.2f} x that floor, the recipe "
-        f"{totals[0.02, 'recipe'] / floor:.2f} x.")
+    for case, name, (downloaded, total, memory, disk) in rows:
+        totals[case, name] = total
+        lines.append(f"| {case} | {name} | {'-' if downloaded is None else f'{downloaded:.2f}'} | {total:.2f} | "
+                     f"{'-' if memory is None else f'{memory:,}'} | {'-' if disk is None else f'{disk / 1e6:,.0f}'} |")
+    small0, small20, large = "16 × 16, 0 ms", "16 × 16, 20 ms", "64 × 64, in the tile folder"
+    return f"""### The chain
+
+`python3 bench/chain.py` builds the release preset, installs it into a
+temporary prefix and makes maps from realistic tiles (bases: textured
+palette PNGs of {min(sizes) / 1000:.1f} and {max(sizes) / 1000:.1f} KB; overlays: antialiased lines, so the
+merged map has the many colours of a real one): 16 × 16 tiles (768 requests)
+from a loopback tile server that waits 0 ms, then 20 ms, before each answer,
+by the README's step-by-step recipe (`merge_fn.sh`, Netpbm), by the shell
+script `rastrel-map` was before it became one program (from commit
+`{SCRIPT_COMMIT}`) and by `rastrel-map`, each with its defaults (2
+connections); then 64 × 64 tiles already in the tile folder. Peak disk is
+what the file system lost beside the tiles while the run went (sampled every
+50 ms). `python3 bench/chain.py --write` writes this section from one run.
+This run: 2 cores, x86_64 (shared and noisy: compare the ratios).
+
+{chr(10).join(lines)}
+
+- 16 × 16 tiles at 0 ms a request: `rastrel-map` takes {totals[small0, 'rastrel-map'] / totals[small0, 'script']:.2f} × the script's time and {totals[small0, 'rastrel-map'] / totals[small0, 'recipe']:.2f} × the recipe's.
+- At 20 ms a request, the download floor is 768 requests × 20 ms ÷ 2 connections = {floor:.2f} s: `rastrel-map` takes {totals[small20, 'rastrel-map'] / floor:.2f} × that floor, the script {totals[small20, 'script'] / floor:.2f} ×, the recipe {totals[small20, 'recipe'] / floor:.2f} ×.
+- 64 × 64 tiles in the tile folder: `rastrel-map` takes {totals[large, 'rastrel-map'] / totals[large, 'script']:.2f} × the script's time. Its PNG is {png[0]:,} bytes, {png[0] / png[1]:.3f} × the {png[1]:,} bytes of `pnmtopng` (default settings) for the same pixels.
+- Merge alone: `rastrel-merge` takes {native * 1000:.2f} ms a tile in one process on one core, `merge_fn.sh` {netpbm * 1000:.1f} ms: {netpbm / native:.0f} times as long.
+"""
 
 
 if __name__ == "__main__":

@@ -20,20 +20,14 @@ add_custom_command(OUTPUT ${changelog}
   DEPENDS ${CMAKE_SOURCE_DIR}/packaging/changelog VERBATIM)
 add_custom_target(compressed_docs ALL DEPENDS ${changelog})
 
-# rastrel-map is a POSIX shell script, stamped with the version.
-configure_file(map/rastrel-map.sh ${CMAKE_BINARY_DIR}/rastrel-map @ONLY)
-
-install(TARGETS rastrel1 rastrel2 rastrel-merge RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(PROGRAMS ${CMAKE_BINARY_DIR}/rastrel-map DESTINATION ${CMAKE_INSTALL_BINDIR})
-# What rastrel-map shares with the examples, where removing documentation leaves it.
-install(FILES examples/keys.sh DESTINATION ${CMAKE_INSTALL_DATADIR}/rastrel)
+install(TARGETS rastrel1 rastrel2 rastrel-merge rastrel-map RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(CODE "set(rastrel_pages \"${configured_pages}\")
   set(rastrel_docdir \"${CMAKE_INSTALL_DOCDIR}\")
   set(rastrel_mandir \"${CMAKE_INSTALL_MANDIR}\")
   set(rastrel_gzip \"${GZIP}\")")
 install(SCRIPT cmake/install_man_pages.cmake)
 install(FILES README.md LICENSE packaging/copyright ${changelog} DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(FILES examples/keys.sh examples/merge_fn.cmd examples/merge_fn.sh DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+install(FILES examples/merge_fn.cmd examples/merge_fn.sh DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 install(FILES packaging/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME rastrel)
 
 # The .deb's control file; packaging/package.py adds Installed-Size.

@@ -69,4 +69,25 @@ std::uint32_t RelativeCodeAddress(const void* address);
 // platform distinguishes the two.
 std::string ToOemCodePage(const std::string& text);
 
+// ---- What rastrel-map needs besides --------------------------------------
+
+// From here on, a request to stop (SIGINT or SIGTERM; on Windows Ctrl-C,
+// Ctrl-Break or closing the console) is noted instead of ending the process.
+void WatchStopRequests();
+// 0 until a stop was requested, then the exit status that names it (130, 143).
+int StopRequested();
+bool StderrIsTerminal();
+// Bytes free for this user in the folder `name`; -1 where the system cannot tell.
+std::int64_t FreeDiskBytes(const std::string& name);
+// A file's time of its last change in seconds since 1970; -1 for no such file.
+std::int64_t FileModifiedTime(const std::string& name);
+void SetFileModifiedTime(const std::string& name, std::int64_t seconds);
+// Removes the folder `name` if it is empty; nothing to report otherwise.
+void RemoveEmptyDirectory(const std::string& name);
+// Whether `program` is found in a folder of the PATH.
+bool IsOnPath(const std::string& program);
+// Runs `argv` (its program found on the PATH) and waits for it: its exit
+// status, or -1 when it could not be started or did not exit by itself.
+int RunAndWait(const std::vector<std::string>& argv);
+
 }  // namespace rastrel::platform

@@ -3,11 +3,16 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 
 extern "C" [[gnu::visibility("hidden")]] const char __ehdr_start[];
 
@@ -170,5 +175,73 @@ std::uint32_t RelativeCodeAddress(const void* address) {
 }
 
 std::string ToOemCodePage(const std::string& text) { return text; }
+
+namespace {
+
+// Lock-free, so the handler may set it and every thread read it.
+std::atomic<int> stop_status{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+void NoteStop(int signal_number) { stop_status = 128 + signal_number; }
+
+}  // namespace
+
+void WatchStopRequests() {
+  struct sigaction action = {};
+  action.sa_handler = NoteStop;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGINT, &action, nullptr);
+  ::sigaction(SIGTERM, &action, nullptr);
+}
+
+int StopRequested() { return stop_status; }
+
+bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+std::int64_t FreeDiskBytes(const std::string& name) {
+  struct statvfs status;
+  if (::statvfs(name.c_str(), &status) != 0) return -1;
+  return static_cast<std::int64_t>(status.f_bavail) * static_cast<std::int64_t>(status.f_frsize);
+}
+
+std::int64_t FileModifiedTime(const std::string& name) {
+  struct stat status;
+  return ::stat(name.c_str(), &status) == 0 ? static_cast<std::int64_t>(status.st_mtime) : -1;
+}
+
+void SetFileModifiedTime(const std::string& name, std::int64_t seconds) {
+  const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(seconds), 0}};
+  ::utimensat(AT_FDCWD, name.c_str(), times, 0);
+}
+
+void RemoveEmptyDirectory(const std::string& name) { ::rmdir(name.c_str()); }
+
+bool IsOnPath(const std::string& program) {
+  const char* path = std::getenv("PATH");
+  std::string_view folders = path != nullptr ? path : "";
+  for (;;) {
+    const std::size_t colon = folders.find(':');
+    // An empty part of the PATH is the current folder.
+    std::string candidate = colon == 0 || folders.empty() ? std::string(".") : std::string(folders.substr(0, colon));
+    candidate.push_back('/');
+    candidate.append(program);
+    if (::access(candidate.c_str(), X_OK) == 0) return true;
+    if (colon == std::string_view::npos) return false;
+    folders.remove_prefix(colon + 1);
+  }
+}
+
+int RunAndWait(const std::vector<std::string>& argv) {
+  std::vector<char*> pointers;
+  for (const std::string& argument : argv) pointers.push_back(const_cast<char*>(argument.c_str()));
+  pointers.push_back(nullptr);
+  pid_t child = 0;
+  if (::posix_spawnp(&child, pointers[0], nullptr, nullptr, pointers.data(), environ) != 0) return -1;
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 }  // namespace rastrel::platform

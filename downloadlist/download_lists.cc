@@ -64,4 +64,10 @@ void WriteDownloadLists(const GridRequest& request) {
   for (TextSink& file : files) file.Close();
 }
 
+std::string TileUrl(std::size_t layer, TileKey x, TileKey y) {
+  std::string url = FormatText(kListFiles.at(layer).column_format, {KeyLabel(x).View()});
+  ToLowerAscii(url);
+  return url.append(KeyLabel(y).View());
+}
+
 }  // namespace rastrel

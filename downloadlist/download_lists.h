@@ -2,7 +2,11 @@
 // do_merge.cmd, which calls the user's merge_fn.cmd once per tile.
 #pragma once
 
+#include <cstddef>
+#include <string>
+
 #include "console.h"
+#include "tilegrid.h"
 
 namespace rastrel {
 
@@ -10,5 +14,9 @@ namespace rastrel {
 // do_merge.cmd and writes one line per tile to each, column by column west
 // to east and, within a column, south to north.
 void WriteDownloadLists(const GridRequest& request);
+
+// The URL of one layer of a tile as the lists give it: layer 0 the base
+// (wget_map.dat), 1 and 2 the overlays (wget_cyk.dat, wget_tur.dat).
+std::string TileUrl(std::size_t layer, TileKey x, TileKey y);
 
 }  // namespace rastrel

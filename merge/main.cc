@@ -17,35 +17,9 @@ namespace {
 
 using rastrel::Pixels;
 
-// A tile is a few hundred KiB at most; anything much larger is refused
-// unread, so memory stays bounded whatever a server sends.
-constexpr std::size_t kMaxTileFileSize = 16 << 20;
-constexpr std::string_view kOverlayLayers[] = {"tiles_cyk/13_", "tiles_tur/13_"};
-
-enum class Layer { kLoaded, kAbsent, kBad };
-
 void Note(const std::string& line) {
   const std::string text = "rastrel-merge: " + line + "\n";
   rastrel::platform::WriteStderr(text.data(), text.size());
-}
-
-Layer LoadLayer(const std::string& name, int channels, Pixels& pixels) {
-  std::string png;
-  const rastrel::platform::IoStatus status = rastrel::platform::ReadWholeFile(name, kMaxTileFileSize, png);
-  // Servers have no tile where there is nothing to draw: a missing file.
-  if ((status.named && status.code == 2) || (!status.Failed() && png.empty())) return Layer::kAbsent;
-  return !status.Failed() && rastrel::DecodeTilePng(png, channels, pixels) ? Layer::kLoaded : Layer::kBad;
-}
-
-// The base, or a white tile where it is missing or unusable.
-Pixels BaseImage(const std::string& tile) {
-  const std::string name = "tiles_map/13_" + tile;
-  Pixels image;
-  if (LoadLayer(name, 3, image) != Layer::kLoaded) {
-    Note(name + " is missing or not a 256 x 256 PNG, a white tile stands in");
-    image.assign(rastrel::kTilePixels * 3, 255);
-  }
-  return image;
 }
 
 // Written under a temporary name and renamed, so a tile image is whole or absent.
@@ -66,24 +40,7 @@ void WriteTileImage(const std::string& tile, const Pixels& image) {
   }
 }
 
-void MergeTile(const std::string& tile) {
-  Pixels image = BaseImage(tile);
-  Pixels overlay;
-  for (std::string_view layer : kOverlayLayers) {
-    const std::string name = std::string(layer) + tile;
-    switch (LoadLayer(name, 4, overlay)) {
-      case Layer::kLoaded:
-        rastrel::LayOver(image, overlay);
-        break;
-      case Layer::kBad:
-        Note(name + " is not a 256 x 256 PNG, left out");
-        break;
-      case Layer::kAbsent:
-        break;
-    }
-  }
-  WriteTileImage(tile, image);
-}
+void MergeTile(const std::string& tile) { WriteTileImage(tile, rastrel::MergeTile("", tile, Note)); }
 
 bool IsHexRun(std::string_view text) {
   return !text.empty() && text.find_first_not_of("0123456789abcdefABCDEF") == std::string_view::npos;

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "platform.h"
+
 // The decoder reads PNG from memory only, and refuses a header larger than
 // any tile before it allocates a pixel.
 #define STBI_ONLY_PNG
@@ -25,7 +27,7 @@ bool DecodeTilePng(std::string_view png, int channels, Pixels& pixels) {
   std::unique_ptr<stbi_uc, void (*)(void*)> decoded(
       stbi_load_from_memory(bytes, length, &width, &height, &stored, channels), stbi_image_free);
   if (!decoded || width != kTileSide || height != kTileSide) return false;
-  pixels.assign(decoded.get(), decoded.get() + kTilePixels * static_cast<std::size_t>(channels));
+  pixels.assign(decoded.get(), decoded.get() + kTileArea * static_cast<std::size_t>(channels));
   return true;
 }
 
@@ -38,6 +40,33 @@ void LayOver(Pixels& rgb, const Pixels& rgba) {
       under[channel] = static_cast<unsigned char>((over[channel] * alpha + under[channel] * (255 - alpha) + 127) / 255);
     }
   }
+}
+
+Layer LoadLayer(const std::string& name, int channels, Pixels& pixels) {
+  // A tile is a few hundred KiB at most; anything much larger is refused
+  // unread, so memory stays bounded whatever a server sends.
+  constexpr std::size_t kMaxTileFileSize = 16 << 20;
+  std::string png;
+  const platform::IoStatus status = platform::ReadWholeFile(name, kMaxTileFileSize, png);
+  if ((status.named && status.code == 2) || (!status.Failed() && png.empty())) return Layer::kAbsent;
+  return !status.Failed() && DecodeTilePng(png, channels, pixels) ? Layer::kLoaded : Layer::kBad;
+}
+
+Pixels MergeTile(const std::string& folder, const std::string& tile, const MergeNote& note) {
+  Pixels image;
+  const std::string base = std::string(kLayerFolders[0]) + tile;
+  if (LoadLayer(folder + base, 3, image) != Layer::kLoaded) {
+    note(base + " is missing or not a 256 x 256 PNG, a white tile stands in");
+    image.assign(kTileArea * 3, 255);
+  }
+  Pixels overlay;
+  for (std::size_t layer = 1; layer < std::size(kLayerFolders); ++layer) {
+    const std::string name = std::string(kLayerFolders[layer]) + tile;
+    const Layer loaded = LoadLayer(folder + name, 4, overlay);
+    if (loaded == Layer::kLoaded) LayOver(image, overlay);
+    if (loaded == Layer::kBad) note(name + " is not a 256 x 256 PNG, left out");
+  }
+  return image;
 }
 
 std::string TilePpm(const Pixels& rgb) {

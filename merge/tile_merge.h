@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,7 +12,7 @@
 namespace rastrel {
 
 inline constexpr int kTileSide = 256;
-inline constexpr std::size_t kTilePixels = std::size_t{kTileSide} * kTileSide;
+inline constexpr std::size_t kTileArea = std::size_t{kTileSide} * kTileSide;
 
 // Pixels row by row from the top, `channels` bytes each (3: RGB, 4: RGBA).
 using Pixels = std::vector<unsigned char>;
@@ -25,6 +26,24 @@ bool DecodeTilePng(std::string_view png, int channels, Pixels& pixels);
 // Lays an RGBA overlay over an RGB image of the same size: each channel
 // becomes round((overlay * alpha + under * (255 - alpha)) / 255).
 void LayOver(Pixels& rgb, const Pixels& rgba);
+
+// What a tile folder holds for one layer of one tile.
+enum class Layer { kLoaded, kAbsent, kBad };
+
+// Reads and decodes the layer file `name`. A missing or empty file is absent:
+// servers have no tile where there is nothing to draw.
+Layer LoadLayer(const std::string& name, int channels, Pixels& pixels);
+
+// The layer folders under a tile folder, base first, as "FOLDER/13_".
+inline constexpr std::string_view kLayerFolders[] = {"tiles_map/13_", "tiles_cyk/13_", "tiles_tur/13_"};
+
+// Gets a line about a layer left out or replaced, naming it from its layer folder.
+using MergeNote = std::function<void(const std::string& line)>;
+
+// The tile X_Y from the layer files under `folder` ("" or a path ending in a
+// separator): the base, or a white tile where it is missing or unusable, with
+// each overlay that decodes laid over it.
+Pixels MergeTile(const std::string& folder, const std::string& tile, const MergeNote& note);
 
 // The whole binary PPM file of a 256 x 256 RGB tile.
 std::string TilePpm(const Pixels& rgb);

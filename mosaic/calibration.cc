@@ -54,8 +54,12 @@ std::int64_t Easting(std::int64_t key) { return key * kServerUnitsPerKey / kServ
 std::int64_t Northing(std::int64_t key) { return key * kServerUnitsPerKey / kServerUnitsPerMetre + 1300000; }
 
 void WriteCalibration(const GridRequest& request) {
+  WriteCalibration(request, request.map_name + std::string(kCalibrationFileEnding));
+}
+
+void WriteCalibration(const GridRequest& request, const std::string& file_name) {
   TextSink file;
-  file.Bind(request.map_name + std::string(kCalibrationFileEnding));
+  file.Bind(file_name);
   file.OpenCreate();
   file.WriteLine(kHeader);
   file.WriteLine(request.map_name);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "console.h"
@@ -19,5 +20,7 @@ inline constexpr std::string_view kCalibrationFileEnding = ".map";
 
 // Writes the calibration file for the image the joining script makes.
 void WriteCalibration(const GridRequest& request);
+// The same calibration file under another name, `file_name`.
+void WriteCalibration(const GridRequest& request, const std::string& file_name);
 
 }  // namespace rastrel

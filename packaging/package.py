@@ -19,6 +19,7 @@ import re
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 import zipfile
 
@@ -80,13 +81,25 @@ def make_tar_gz(stage, top, epoch, out):
             sys.exit("package.py: tar failed")
 
 
+def shared_library_depends(root):
+    """The Depends of the dynamically linked programs, as dpkg-shlibdeps finds them (it wants a source tree)."""
+    with tempfile.TemporaryDirectory(prefix="rastrel-shlibs-") as source:
+        os.mkdir(os.path.join(source, "debian"))
+        with open(os.path.join(source, "debian", "control"), "w") as f:
+            f.write("Source: rastrel\n\nPackage: rastrel\nArchitecture: any\n")
+        found = subprocess.run(["dpkg-shlibdeps", "-O", "--warnings=0", "-e" + os.path.join(root, "usr/bin/rastrel-map")],
+                               cwd=source, check=True, stdout=subprocess.PIPE, text=True).stdout
+    return found.strip().removeprefix("shlibs:Depends=")
+
+
 def make_deb(root, entries, control, epoch, out):
     """A .deb of the tree below `root`: `entries`, which are all below usr/."""
     files = [e for e in entries if os.path.isfile(os.path.join(root, e))]
     kib = sum(-(-os.path.getsize(os.path.join(root, e)) // 1024) for e in files) + len(entries) - len(files)
+    depends = shared_library_depends(root)
     os.mkdir(os.path.join(root, "DEBIAN"))
     with open(control) as f, open(os.path.join(root, "DEBIAN", "control"), "w") as written:
-        written.write(f.read() + f"Installed-Size: {kib}\n")
+        written.write(f.read() + f"Depends: {depends}\nInstalled-Size: {kib}\n")
     with open(os.path.join(root, "DEBIAN", "md5sums"), "w") as sums:
         for entry in files:
             with open(os.path.join(root, entry), "rb") as f:

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian machine and builds rastrel.
-#   scripts/setup.sh demo   build the release and run both programs on the
-#                           example block in a scratch folder
+#   scripts/setup.sh demo   build the release and make the example block's map
+#                           with rastrel-map in a scratch folder, from a tile
+#                           server of its own on the loopback
 #   scripts/setup.sh test   build and run every test: native, under AddressSanitizer
 #                           and UndefinedBehaviorSanitizer, the static release
 #                           with its packages, a release with a 64 KiB file
@@ -25,13 +26,13 @@ install_packages() {
   fi
 }
 
-BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libstb-dev python3 time)
+BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libstb-dev libcurl4-openssl-dev zlib1g-dev python3 time)
 # Windows builds, and Wine to test them (32-bit Wine needs the i386 architecture).
 WINDOWS_PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest wine wine64 wine32:i386)
 
 # Checking the Linux packages and manual pages, and the README's recipe from tiles
 # to a calibrated map with the real tools.
-PACKAGE_PACKAGES=(lintian mandoc wget netpbm gdal-bin)
+PACKAGE_PACKAGES=(lintian mandoc dpkg-dev wget netpbm gdal-bin)
 
 enable_i386() {
   dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
@@ -42,15 +43,8 @@ demo() {
   cmake --workflow --preset release
   local scratch
   scratch="$(mktemp -d)"
-  cd "$scratch"
-  echo "== rastrel1 7eb1 7ec1 8041 8049 (in $scratch)"
-  "$OLDPWD/build/release/rastrel1" 7eb1 7ec1 8041 8049
-  echo
-  echo "== rastrel2 7eb1 7ec1 8041 8049 test"
-  "$OLDPWD/build/release/rastrel2" 7eb1 7ec1 8041 8049 test
-  echo
-  echo "== written:"
-  ls -l
+  echo "== rastrel-map --keys 7eb1 7ec1 8041 8049 demo (in $scratch), from a tile server on this machine"
+  python3 scripts/demo.py build/release/rastrel-map "$scratch"
 }
 
 run_tests() {

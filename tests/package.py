@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks what a release ships (package.py BUILD_DIR SOURCE_DIR PRESET [OBJDUMP]): the same packages from a source
 tarball of the commit built by someone else; Windows: the DLLs and the ZIP's files; Linux: static programs, the
-packages' layout, lintian, the manual pages, and the README's recipe, conversions and keys with the .deb.
+packages' layout, lintian, the manual pages, and the README's recipe, conversions and blocks with the .deb.
 package.py --merge-example BUILD_DIR LAUNCHER...: the ZIP's merge_fn.cmd under Wine."""
 import functools
 import glob
@@ -13,13 +13,12 @@ import math
 import os
 import re
 import shutil
-import signal
+import struct
 import subprocess
 import sys
 import tarfile
 import tempfile
 import threading
-import time
 import zipfile
 from pathlib import Path
 
@@ -28,10 +27,10 @@ import cases  # noqa: E402  (PNG tiles and the merged tile images they give)
 
 PROGRAMS = ["rastrel-merge", "rastrel1", "rastrel2"]
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "msvcrt.dll", "advapi32.dll", "ntdll.dll"}
-EXAMPLES = ["examples/keys.sh", "examples/merge_fn.cmd", "examples/merge_fn.sh"]
+EXAMPLES = ["examples/merge_fn.cmd", "examples/merge_fn.sh"]
 LINUX_LAYOUT = [*[f"bin/{p}" for p in ["rastrel-map", *PROGRAMS]], *[f"share/doc/rastrel/{f}" for f in [
     "LICENSE", "README.md", "changelog.gz", "copyright", *EXAMPLES]], "share/lintian/overrides/rastrel",
-    *[f"share/man/man1/{p}.1.gz" for p in ["rastrel-map", *PROGRAMS]], "share/rastrel/keys.sh"]
+    *[f"share/man/man1/{p}.1.gz" for p in ["rastrel-map", *PROGRAMS]]]
 X_KEYS, Y_KEYS = [0x7EB1, 0x7EB9, 0x7EC1], [0x8041, 0x8049]  # the README's block
 # Overlay tiles: black, transparent in the PNG, but for a 32 x 16 mark at row 16; the second lies over the first.
 RED, BLUE, WHITE = (255, 0, 0), (0, 0, 255), (255, 255, 255)
@@ -41,9 +40,6 @@ OVERLAYS = {layer: f"ppmmake rgb:{r:x}/{g:x}/{b:x} 32 16 | pnmpad -black -left {
             "-bottom 224" for layer, (left, (r, g, b)) in MARKS.items()}
 # What the server first lacks: a base tile, and an overlay of each kind; the recipe runs again once they are there.
 MISSING = {("turist", 0x7EB9, 0x8049), ("tcyklo", 0x7EB1, 0x8041), ("ttur", 0x7EC1, 0x8049)}
-REFUSALS = [(["14", "49", "16"], "usage"), (["14", "49", "16", "50", "8"], "REMAINDER"),
-            (["14", "49", "1e1", "50"], "decimal degrees"), (["16", "49", "14", "50"], "WEST < EAST"),
-            (["14", "49", "24.5", "50"], "6 to 24"), (["14", "49", "16", "50"], "install GDAL")]
 problems = []
 
 
@@ -120,26 +116,10 @@ def stock_server(top, missing):
 
 
 class Tiles(http.server.SimpleHTTPRequestHandler):
-    """Counts its requests; sends half of the tile named `stall` and waits until `release` is set."""
-    protocol_version = "HTTP/1.1"  # wget keeps its connection
-    requests, stall, stalled, release = 0, None, threading.Event(), threading.Event()
+    protocol_version = "HTTP/1.1"  # connections kept alive
 
     def log_message(self, *args):
         pass
-
-    def do_GET(self):
-        Tiles.requests += 1
-        if self.stall is None or not self.path.endswith(self.stall):
-            return super().do_GET()
-        data = Path(self.translate_path(self.path)).read_bytes()
-        self.send_response(200)
-        self.send_header("Content-Length", str(len(data)))
-        self.end_headers()
-        self.wfile.write(data[:len(data) // 2])
-        self.wfile.flush()
-        Tiles.stalled.set()
-        Tiles.release.wait(60)
-        self.close_connection = True
 
 
 def serve_tiles(root):
@@ -200,22 +180,6 @@ def check_recipe(readme, env, top):
     check("blocks in conv.cmd", Path(top, "work", "conv.cmd").read_text().count("pnmcat -tb"), 1)
 
 
-MAP_REFUSALS = [  # arguments after rastrel-map, what its one line says
-    (["14.34", "49.68", "14.36", "m"], "usage: rastrel-map [OPTIONS] WEST"),
-    (["--fast", "7", "4", "8", "5", "m"], "unknown option --fast"),
-    (["24.5", "49.68", "25", "49.69", "m"], "6 to 24 degrees east"),
-    (["--keys", "7eb1", "7ec1", "8041", "8g49", "m"], "'8g49' is not a key"),
-    (["--keys", "7eb1", "7ec1", "8041", "180410000", "m"], "'180410000' is not a key"),
-    (["--connections", "17", "--keys", "1", "1", "1", "1", "m"], "--connections needs a whole number from 1 to 16"),
-    (["--jobs", "0", "--keys", "1", "1", "1", "1", "m"], "--jobs needs a whole number from 1 to 64"),
-    (["--remainder", "x", "--keys", "1", "1", "1", "1", "m"], "--remainder needs a whole number from 0 to 7"),
-    (["--keys", "7ec1", "7eb1", "8041", "8049", "m"], "is empty"), (["--keys", "1", "1", "1", "1", ""], "name is empty"),
-    (["--keys", "1", "1", "1", "1", "sub/m"], "holds a folder"),
-    (["--keys", "0", "7fff8", "0", "7fff8", "m"], "65536 x 65536 tiles needs about 2533274790 MB, and this folder has"),
-    (["--keys", "1", "1", "1", "1", "m"], "wget not found: install wget (apt-get install wget)"),  # with no wget on PATH
-]
-
-
 def check_map_folder(work, tiles, attempt):
     """What a finished run leaves: the map and the complete tiles, each as the server has it, and nothing else."""
     check(f"{attempt}: files left", sorted(str(p.relative_to(work)) for p in Path(work).rglob("*") if p.is_file()),
@@ -229,17 +193,11 @@ def not_as_served(work):
         next(k for k, v in LAYERS.items() if v == p.parent.name[6:]), int(p.name[3:-11], 16), int(p.name[-7:-3], 16))]
 
 
-def group_members(group):
-    """The processes of a process group, read from /proc (stat: pid (name) state ppid pgrp ...)."""
-    return [pid for pid in os.listdir("/proc") if pid.isdigit() and Path(f"/proc/{pid}/stat").exists() and
-            Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()[2] == str(group)]
-
-
 def check_rastrel_map(readme, env, top):
-    """rastrel-map from the .deb: the README's box with tiles missing and again with all; refusals; interrupted while
-    a tile is half received, then again with the conversions."""
+    """rastrel-map from the .deb: the README's box with tiles missing and again with all, then again with the
+    conversions."""
     block = readme_block(readme, "The map in one command", "sh")
-    check("keys.sh for the README's box", run(["sh", f"{top}/root/usr/share/rastrel/keys.sh", *block.split()[1:5]]),
+    check("the block of the README's box", run(["rastrel-map", "--block", *block.split()[1:5]], env=env),
           "7eb1 7ec1 8041 8049\n")
     os.mkdir(work := f"{top}/map")
     for attempt, missing in ("rastrel-map", MISSING), ("rastrel-map again", set()):
@@ -250,42 +208,9 @@ def check_rastrel_map(readme, env, top):
             " the server (white where a base is missing), running again fetches them" if missing else ""))))
         check_colours(work, missing, attempt)
         check_map_folder(work, [tile for tile in TILES if tile not in missing], attempt)
-    os.mkdir(refused := f"{top}/refused")
-    os.mkdir(no_wget := f"{top}/no_wget")
-    for tool in ("dirname", "nproc"):
-        os.symlink(shutil.which(tool), f"{no_wget}/{tool}")
-    for argv, message in MAP_REFUSALS:
-        requests, path = Tiles.requests, no_wget if "wget" in message else env["PATH"]
-        result = subprocess.run([f"{top}/root/usr/bin/rastrel-map", *argv], cwd=refused, capture_output=True, text=True,
-                                env=dict(env, PATH=path))
-        check(f"rastrel-map {' '.join(argv)}", (result.returncode, message in result.stderr, result.stderr.count("\n"),
-                                                 os.listdir(refused), Tiles.requests - requests), (2, True, 1, [], 0))
-    check_interrupted(env, f"{top}/interrupted")
-
-
-def check_interrupted(env, work):
-    """SIGINT to rastrel-map's process group while a tile is half received; then again, with the conversions."""
-    os.mkdir(work)
-    Tiles.stall = "turist/13_7ec1000_8041000"
-    started = subprocess.Popen(["rastrel-map", "--keys", *"7eb1 7ec1 8041 8049".split(), "mymap"], cwd=work, env=env,
-                               start_new_session=True, stderr=subprocess.PIPE, text=True)
-    check("half a tile sent", Tiles.stalled.wait(30), True)
-    time.sleep(1)
-    os.killpg(started.pid, signal.SIGINT)
-    stderr = started.communicate(timeout=10)[1]
-    Tiles.stall = None
-    Tiles.release.set()
-    check("interrupted: status, last line, processes left", (started.returncode, stderr.splitlines()[-1],
-          group_members(started.pid)), (130, "rastrel-map: interrupted; the complete tiles are kept in mymap_tiles, "
-                                             "run again to go on", []))
-    kept = [str(p.relative_to(work)) for p in Path(work).rglob("*") if p.is_file()]
-    check("interrupted: files left but tiles; tiles not as served; the half-sent tile",
-          ([p for p in kept if not re.fullmatch(r"mymap_tiles/tiles_\w+/13_\w+", p)], not_as_served(work),
-           "mymap_tiles/tiles_map/13_7ec1000_8041000" in kept), ([], [], False))
-    result = subprocess.run(["rastrel-map", "--geotiff", "--mbtiles", "--keys", *"7eb1 7ec1 8041 8049".split(), "mymap"],
-                            cwd=work, env=env, capture_output=True, text=True)
+    result = subprocess.run(["rastrel-map", "--geotiff", "--mbtiles", *block.split()[1:]], cwd=work, env=env,
+                            capture_output=True, text=True)
     check("again, with the conversions: status", result.returncode, 0)
-    check_colours(work, set(), "again after the interruption")
     check_converted(work)
 
 
@@ -315,7 +240,7 @@ def block_of(keys):
     examples' grid (remainder 1)."""
     def key(value, offset):
         k = math.floor((value + offset) / 128)
-        return f"{k - (k - 1) % 8:x}"
+        return f"{(k - (k - 1) % 8) & 0xFFFFFFFF:x}"  # below row 0 the keys wrap, as 32-bit numbers
     east, north = zip(*keys)
     return [key(min(east), 3700000), key(max(east), 3700000), key(min(north), -1300000), key(max(north), -1300000)]
 
@@ -333,23 +258,20 @@ def transform(source, target, *points):
                                                                 input="".join(f"{x} {y}\n" for x, y in points)).splitlines()]
 
 
-def check_keys(env, top):
-    """keys.sh against gdaltransform itself, and its refusals."""
-    keys_sh = [shutil.which("sh"), f"{top}/root/usr/share/doc/rastrel/examples/keys.sh"]
-    # Across 15 E the south edge dips below its corners: a box whose south edge crosses 15 E a millimetre south of
-    # a row's edge, its corners in that row and nearby points along the edge too.
+def check_blocks(env):
+    """rastrel-map --block against the same points projected by gdaltransform: boxes across the zone, near its edges
+    and across 15 E, where the south edge dips below its corners (a millimetre south of a row's edge there)."""
     dip = (500000.0, 0x7DF1 * 128 + 1300000 - 0.001)
     (_, south), = transform("EPSG:32633", "EPSG:4326", dip)
-    w, s, e, n = box = (14.3, south, 15.3, south + 0.5)
-    corners = transform("EPSG:4326", "EPSG:32633", (w, s), (w, n), (e, s), (e, n))
-    check("keys.sh: a box across 15 E", run(keys_sh + [str(v) for v in box]).split(), block_of(corners + [dip]))
-    os.mkdir(f"{top}/bin")
-    os.symlink(shutil.which("awk"), f"{top}/bin/awk")
-    for argv, message in REFUSALS:  # the last with a PATH that has awk alone
-        result = subprocess.run(keys_sh + argv, env=dict(env, PATH=f"{top}/bin") if message == "install GDAL" else env,
-                                capture_output=True, text=True)
-        check(f"keys.sh {' '.join(argv)}", (result.returncode != 0, result.stdout, message in result.stderr,
-                                             result.stderr.count("\n")), (True, "", True, 1))
+    for box in [(14.3, south, 15.3, south + 0.5), (14.34, 49.68, 14.36, 49.69), (6.0, 0.0, 6.5, 0.3),
+                (23.1, 83.2, 24.0, 84.0), (12.0, 45.0, 18.0, 55.0), (14.99999, 49.99999, 15.00001, 50.00001)]:
+        w, s, e, n = box
+        steps = [i / 64 for i in range(65)]
+        edges = [(w + (e - w) * t, y) for t in steps for y in (s, n)] + [(x, s + (n - s) * t) for t in steps
+                                                                         for x in (w, e)]
+        edges += [(15, s), (15, n)] if w < 15 < e else []
+        check(f"rastrel-map --block {box}", run(["rastrel-map", "--block", *map(str, box)], env=env).split(),
+              block_of(transform("EPSG:4326", "EPSG:32633", *edges)))
 
 
 def check_merge_cmd(work, launcher):
@@ -403,6 +325,19 @@ def check_other_host(build_dir, source_dir, readme, top):
         ["dpkg", "--compare-versions", version[other], "gt", version[build_dir]]).returncode, 0)
 
 
+def check_demo(readme, source_dir):
+    """The README's first command: the release built, and the example block's map made from a server of its own."""
+    command = re.search(r"```\n\s*(scripts/setup\.sh demo)\n", readme)[1]
+    result = subprocess.run(command, shell=True, cwd=source_dir, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                            text=True)
+    png = re.search(r"^The map: (/\S+/demo\.png), calibrated by \S+/demo\.map$", result.stdout, re.M)
+    check("demo: status, the map's size and GDAL's origin", (result.returncode, png and Path(png[1]).read_bytes()[
+        16:24], "Origin = (451424.000000000000000,5504672.000000000000000)" in result.stdout),
+          (0, struct.pack(">II", 768, 512), True))
+    if png:
+        shutil.rmtree(Path(png[1]).parent)
+
+
 def check_linux(build_dir, made, source_dir, top):
     for program in PROGRAMS:
         check(f"{program} is static", "statically linked" in run(["ldd", f"{build_dir}/{program}"]), True)
@@ -422,7 +357,8 @@ def check_linux(build_dir, made, source_dir, top):
     check_recipe(readme, env, top)
     check_conversions(readme, env, top)
     check_console_examples(readme, env, top)
-    check_keys(env, top)
+    check_blocks(env)
+    check_demo(readme, source_dir)
 
 
 def main():

@@ -1,0 +1,328 @@
+// rastrel-map: one command from a box of degrees (or a block of keys) to a
+// finished map NAME.png with its calibration NAME.map, and on request a
+// GeoTIFF and MBTiles. The tiles are fetched into NAME_tiles, each kept only
+// once it is a whole tile, so a run again fetches only what is missing; rows
+// of tiles are merged and compressed into the PNG while later rows are still
+// on their way.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "box_keys.h"
+#include "calibration.h"
+#include "download_lists.h"
+#include "fetch.h"
+#include "map_options.h"
+#include "parallel.h"
+#include "platform.h"
+#include "png_stream.h"
+#include "progress.h"
+#include "textout.h"
+#include "tile_fetch.h"
+#include "tile_merge.h"
+
+#ifndef RASTREL_VERSION
+#error "RASTREL_VERSION must give the version (set by the build)"
+#endif
+
+namespace rastrel {
+
+namespace {
+
+constexpr int kExitFailed = 1;
+constexpr int kExitRefused = 2;
+// The PNG's zlib level: most of the default's gain for a third of its time.
+constexpr int kPngLevel = 3;
+// A map's PNG takes about a third of its raw image (196,608 bytes a tile) at
+// worst; the run needs that much free beside the tiles.
+constexpr std::int64_t kPngBytesPerTile = 65536;
+constexpr const char* kLayerNames[] = {"tiles_map", "tiles_cyk", "tiles_tur"};
+
+// A step that failed: its one line, and the run ends with status 1.
+struct Failure {
+  std::string message;
+};
+
+void WriteOut(const std::string& text) { CheckIo(platform::WriteStdout(text.data(), text.size())); }
+
+void CheckIoOr(platform::IoStatus status, const std::string& what) {
+  if (status.Failed()) throw Failure{what + ": " + InOutMessage(status)};
+}
+
+std::string Minutes(double seconds) {
+  const auto whole = static_cast<std::int64_t>(seconds + 0.5);
+  return FormatText("%d:%.02d", {whole / 60, whole % 60});
+}
+
+// Ends the status line when it goes out of scope.
+struct StatusShown {
+  Progress& progress;
+  ~StatusShown() { progress.Show(nullptr); }
+};
+
+class MapRun {
+ public:
+  explicit MapRun(const MapOptions& options)
+      : options_(options),
+        name_(options.block.map_name),
+        work_(name_ + "_tiles"),
+        columns_(static_cast<std::size_t>(TileCount(options.block.X()))),
+        rows_(static_cast<std::size_t>(TileCount(options.block.Y()))) {}
+
+  int Run();
+
+ private:
+  void CheckMachine() const;
+  std::vector<LayerFile> LayerFiles() const;
+  std::string TileName(std::size_t column, std::size_t row) const;
+  void JoinRows(TileFetcher& fetcher);
+  void MergeRow(std::size_t row, std::vector<unsigned char>& strip);
+  void FinishDownload(TileFetcher& fetcher);
+  void PlaceMap();
+  void Convert(const std::string& ending, const std::vector<std::string>& options);
+  void CleanUp();
+  int Interrupted();
+  void MakeFolders() const;
+  std::string Status(const TileFetcher& fetcher, std::chrono::steady_clock::time_point started) const;
+  std::string Work(const std::string& file) const { return work_ + "/" + file; }
+
+  const MapOptions& options_;
+  const std::string name_, work_;
+  const std::size_t columns_, rows_;
+  Progress progress_;
+  FetchCounts counts_;
+  std::atomic<std::size_t> rows_joined_{0};  // read by the status line's thread
+  bool png_open_ = false;
+  platform::FileHandle png_file_ = 0;
+};
+
+void MapRun::CheckMachine() const {
+  auto need = [](const char* program) {
+    if (!platform::IsOnPath(program)) {
+      throw Refusal{std::string(program) + " not found: install GDAL (apt-get install gdal-bin)"};
+    }
+  };
+  if (options_.geotiff || options_.mbtiles) need("gdal_translate");
+  if (options_.mbtiles) need("gdaladdo");
+  const std::int64_t needed = static_cast<std::int64_t>(columns_ * rows_) * kPngBytesPerTile;
+  const std::int64_t free = platform::FreeDiskBytes(".");
+  if (free >= 0 && needed > free) {
+    throw Refusal{FormatText("the map of %d x %d tiles needs about %d MB, and this folder has %d MB",
+                             {columns_, rows_, needed / 1000000, free / 1000000})};
+  }
+}
+
+std::string MapRun::TileName(std::size_t column, std::size_t row) const {
+  const TileKey x = KeyAt(options_.block.X(), static_cast<std::int32_t>(column));
+  // Rows from the north: the last key of the range first.
+  const TileKey y = KeyAt(options_.block.Y(), static_cast<std::int32_t>(rows_ - 1 - row));
+  return std::string(KeyLabel(x).View()) + "_" + std::string(KeyLabel(y).View());
+}
+
+std::vector<LayerFile> MapRun::LayerFiles() const {
+  std::vector<LayerFile> files;
+  for (std::size_t row = 0; row < rows_; ++row) {
+    const TileKey y = KeyAt(options_.block.Y(), static_cast<std::int32_t>(rows_ - 1 - row));
+    for (std::size_t column = 0; column < columns_; ++column) {
+      const TileKey x = KeyAt(options_.block.X(), static_cast<std::int32_t>(column));
+      for (std::size_t layer = 0; layer < 3; ++layer) {
+        files.push_back({row, layer, TileUrl(layer, x, y),
+                         work_ + "/" + std::string(kLayerFolders[layer]) + TileName(column, row)});
+      }
+    }
+  }
+  return files;
+}
+
+void MapRun::MergeRow(std::size_t row, std::vector<unsigned char>& strip) {
+  const std::size_t tile_row_bytes = kTileSide * 3, strip_row_bytes = tile_row_bytes * columns_;
+  strip.resize(strip_row_bytes * kTileSide);
+  ParallelFor(options_.jobs, columns_, [&](std::size_t column) {
+    if (platform::StopRequested() != 0) return;
+    const Pixels tile = MergeTile(work_ + "/", TileName(column, row), [this](const std::string& line) {
+      progress_.Say(line);
+    });
+    for (int y = 0; y < kTileSide; ++y) {
+      std::copy_n(tile.data() + y * tile_row_bytes, tile_row_bytes,
+                  strip.data() + y * strip_row_bytes + column * tile_row_bytes);
+    }
+  });
+}
+
+void MapRun::JoinRows(TileFetcher& fetcher) {
+  const std::string png = Work(name_ + ".png");
+  CheckIoOr(platform::OpenFile(png, platform::OpenMode::kCreate, png_file_), "cannot write " + png);
+  png_open_ = true;
+  PngStream stream(static_cast<std::uint32_t>(columns_ * kTileSide), static_cast<std::uint32_t>(rows_ * kTileSide),
+                   kPngLevel, options_.jobs, [&](std::string_view bytes) {
+                     CheckIoOr(platform::WriteFile(png_file_, bytes.data(), bytes.size()), "cannot write " + png);
+                   });
+  std::vector<unsigned char> strip;
+  for (std::size_t row = 0; row < rows_; ++row) {
+    // A tile that failed means no map: the rows need not be joined.
+    if (!fetcher.WaitForRow(row) || fetcher.Counts().failed != 0) return;
+    MergeRow(row, strip);
+    if (platform::StopRequested() != 0) return;
+    stream.AddRows(strip.data(), kTileSide);
+    rows_joined_ = row + 1;
+  }
+  stream.Finish();
+}
+
+void MapRun::MakeFolders() const {
+  CheckIoOr(platform::MakeDirectory(work_), "cannot make the work folder " + work_);
+  for (const char* layer : kLayerNames) {
+    CheckIoOr(platform::MakeDirectory(Work(layer)), "cannot make the folders for the tiles in " + work_);
+  }
+}
+
+std::string MapRun::Status(const TileFetcher& fetcher, std::chrono::steady_clock::time_point started) const {
+  const FetchCounts counts = fetcher.Counts();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  std::string status = FormatText("download %d of %d tile files", {counts.settled, counts.wanted});
+  if (counts.settled != 0 && counts.settled < counts.wanted && seconds > 0) {
+    const double left = seconds * static_cast<double>(counts.wanted - counts.settled) / static_cast<double>(counts.settled);
+    status += FormatText(", %d KB/s, %s left", {static_cast<std::int64_t>(static_cast<double>(counts.bytes) / seconds / 1000),
+                                                Minutes(left)});
+  }
+  if (counts.repeats != 0) status += FormatText(", %d tries repeated", {counts.repeats});
+  return status + FormatText("; %d of %d rows joined", {rows_joined_.load(), rows_});
+}
+
+void MapRun::FinishDownload(TileFetcher& fetcher) {
+  counts_ = fetcher.Counts();
+  std::string line = FormatText("download %d of %d tile files, %d base and %d overlay tiles missing",
+                                {counts_.settled, counts_.wanted, counts_.missing_bases, counts_.missing_overlays});
+  if (counts_.repeats != 0) line += FormatText(", %d tries repeated", {counts_.repeats});
+  progress_.Say(line);
+  if (counts_.failed != 0) {
+    throw Failure{FormatText("no %s.png made: %d of the tile files failed after their tries (the last: %s); the "
+                             "complete tiles are kept in %s, running again fetches the rest",
+                             {name_, counts_.failed, counts_.last_failure, work_})};
+  }
+}
+
+void MapRun::PlaceMap() {
+  png_open_ = false;
+  CheckIoOr(platform::CloseFile(png_file_), "cannot write " + Work(name_ + ".png"));
+  WriteCalibration(options_.block, Work(name_ + ".map"));
+  for (const std::string ending : {".png", ".map"}) {
+    CheckIoOr(platform::RenameFile(Work(name_ + ending), name_ + ending), "cannot move " + name_ + ending + " into place");
+  }
+  progress_.Say(FormatText("join %s.png, %d x %d pixels, and %s.map",
+                           {name_, columns_ * kTileSide, rows_ * kTileSide, name_}));
+}
+
+// gdal_translate into the work folder, then into place, so that no half-made file stands under the name.
+void MapRun::Convert(const std::string& ending, const std::vector<std::string>& options) {
+  const std::string made = Work(name_ + "." + ending);
+  std::vector<std::string> command = {"gdal_translate", "-q"};
+  command.insert(command.end(), options.begin(), options.end());
+  command.insert(command.end(), {name_ + ".map", made});
+  if (platform::RunAndWait(command) != 0) throw Failure{"gdal_translate failed for " + name_ + "." + ending};
+  if (ending == "mbtiles" && platform::RunAndWait({"gdaladdo", "-q", made}) != 0) {
+    throw Failure{"gdaladdo failed for " + name_ + ".mbtiles"};
+  }
+  CheckIoOr(platform::RenameFile(made, name_ + "." + ending), "cannot move " + name_ + "." + ending + " into place");
+  progress_.Say("made " + name_ + "." + ending);
+}
+
+// What a run leaves besides the maps: the complete tiles, nothing else.
+void MapRun::CleanUp() {
+  if (png_open_) platform::CloseFile(png_file_);
+  png_open_ = false;
+  for (const std::string ending : {".png", ".map", ".tif", ".mbtiles"}) platform::RemoveFile(Work(name_ + ending));
+  for (const char* layer : kLayerNames) platform::RemoveEmptyDirectory(Work(layer));
+  platform::RemoveEmptyDirectory(work_);
+}
+
+int MapRun::Interrupted() {
+  CleanUp();
+  progress_.Say("interrupted; the complete tiles are kept in " + work_ + ", run again to go on");
+  return platform::StopRequested();
+}
+
+int MapRun::Run() {
+  CheckMachine();
+  progress_.Say(FormatText("keys %s (%d x %d tiles)", {options_.keys_text, columns_, rows_}));
+  platform::WatchStopRequests();
+  try {
+    MakeFolders();
+    fetch::Start();
+    TileFetcher fetcher(LayerFiles(), rows_,
+                        {options_.connections, options_.refresh, "rastrel-map/" RASTREL_VERSION});
+    const auto started = std::chrono::steady_clock::now();
+    progress_.Show([&] { return Status(fetcher, started); });
+    const StatusShown shown{progress_};  // ends the status line before the fetcher goes
+    fetcher.Start();
+    JoinRows(fetcher);
+    fetcher.Finish();
+    progress_.Show(nullptr);
+    if (platform::StopRequested() != 0) return Interrupted();
+    if (!fetcher.Fatal().empty()) {
+      throw Failure{"the download stopped: " + fetcher.Fatal() + " (the complete tiles are kept in " + work_ + ")"};
+    }
+    FinishDownload(fetcher);
+    PlaceMap();
+    if (options_.geotiff) Convert("tif", {"-of", "GTiff", "-co", "COMPRESS=DEFLATE"});
+    if (options_.mbtiles) Convert("mbtiles", {"-of", "MBTiles", "-co", "RESAMPLING=NEAREST"});
+  } catch (const Failure& failure) {
+    // A conversion stopped by the same Ctrl-C is an interruption, not a failure.
+    if (platform::StopRequested() != 0) return Interrupted();
+    CleanUp();
+    progress_.Say(failure.message);
+    return kExitFailed;
+  } catch (const Exception& failure) {
+    CleanUp();
+    progress_.Say("cannot write " + name_ + ".map: " + failure.Message());
+    return kExitFailed;
+  }
+  CleanUp();
+  std::string last = FormatText("%s.png and %s.map made from %d tiles", {name_, name_, columns_ * rows_});
+  if (counts_.missing_bases + counts_.missing_overlays != 0) {
+    last += FormatText("; %d base and %d overlay tiles were missing on the server (white where a base is missing), "
+                       "running again fetches them", {counts_.missing_bases, counts_.missing_overlays});
+  }
+  progress_.Say(last);
+  return 0;
+}
+
+int Main(const std::vector<std::string>& arguments) {
+  const unsigned processors = std::max(1u, std::thread::hardware_concurrency());
+  try {
+    const MapOptions options = ParseMapOptions(arguments, processors);
+    switch (options.action) {
+      case MapOptions::Action::kHelp:
+        WriteOut(std::string(kMapUsage) + kMapHelp);
+        return 0;
+      case MapOptions::Action::kVersion:
+        WriteOut("rastrel-map " RASTREL_VERSION "\n");
+        return 0;
+      case MapOptions::Action::kBlock:
+        WriteOut(options.keys_text + "\n");
+        return 0;
+      case MapOptions::Action::kMap:
+        break;
+    }
+    return MapRun(options).Run();
+  } catch (const Refusal& refusal) {
+    const std::string line = "rastrel-map: " + refusal.message + "\n";
+    platform::WriteStderr(line.data(), line.size());
+    return kExitRefused;
+  }
+}
+
+}  // namespace
+
+}  // namespace rastrel
+
+int main(int argc, char** argv) {
+  rastrel::platform::InitProcess();
+  try {
+    return rastrel::Main(rastrel::platform::CommandLineArguments(argc, argv));
+  } catch (const rastrel::Exception& failure) {
+    return rastrel::ReportFatal(failure, rastrel::platform::ProgramFileName(argc, argv));
+  }
+}

@@ -1,0 +1,148 @@
+#include "map_options.h"
+
+#include <algorithm>
+
+#include "box_keys.h"
+#include "platform.h"
+#include "textout.h"
+
+namespace rastrel {
+
+const char* const kMapUsage =
+    "usage: rastrel-map [OPTIONS] WEST SOUTH EAST NORTH NAME\n"
+    "       rastrel-map [OPTIONS] --keys XSTART XSTOP YSTART YSTOP NAME\n"
+    "       rastrel-map --block [--remainder R] WEST SOUTH EAST NORTH\n";
+
+const char* const kMapHelp =
+    "\n"
+    "Makes NAME.png and its OziExplorer calibration NAME.map in the current folder\n"
+    "from the tiles of a box (decimal degrees on WGS 84, longitude first) or of a\n"
+    "block of keys. The tiles stay in NAME_tiles, so a run again fetches only what\n"
+    "is missing.\n"
+    "\n"
+    "  --keys               take four hexadecimal keys instead of a box\n"
+    "  --block              print the four keys of a box's block and stop\n"
+    "  --remainder R        the server's keys modulo 8, for a box (default 1)\n"
+    "  --connections N      downloads at once, 1 to 16 (default 2); many public\n"
+    "                       servers forbid bulk downloads: their usage policy\n"
+    "                       decides how far to raise it\n"
+    "  --jobs N             threads that merge and compress, 1 to 64\n"
+    "                       (default: processors)\n"
+    "  --refresh            ask the server again for the tiles kept, if changed\n"
+    "  --geotiff            also make NAME.tif (needs GDAL's gdal_translate)\n"
+    "  --mbtiles            also make NAME.mbtiles (needs GDAL)\n"
+    "  --help, --version\n";
+
+namespace {
+
+[[noreturn]] void Refuse(std::string message) { throw Refusal{std::move(message)}; }
+
+unsigned WholeNumber(const std::string& option, const std::string& text, unsigned low, unsigned high) {
+  const bool digits = !text.empty() && text.size() <= 3 && text.find_first_not_of("0123456789") == std::string::npos;
+  const unsigned value = digits ? static_cast<unsigned>(std::stoul(text)) : 0;
+  if (!digits || value < low || value > high) {
+    Refuse(FormatText("%s needs a whole number from %d to %d, not '%s'", {option, low, high, text}));
+  }
+  return value;
+}
+
+bool IsKey(const std::string& text) {
+  return !text.empty() && text.size() <= 8 && text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+}
+
+void TakeKeys(const std::vector<std::string>& given, MapOptions& options) {
+  for (std::size_t i = 0; i < 4; ++i) {
+    if (!IsKey(given[i])) Refuse("'" + given[i] + "' is not a key: 1 to 8 hexadecimal digits, such as 7eb1");
+  }
+  GridRequest& block = options.block;
+  block.xstart = ParseTileKey(given[0]);
+  block.xstop = ParseTileKey(given[1]);
+  block.ystart = ParseTileKey(given[2]);
+  block.ystop = ParseTileKey(given[3]);
+  options.keys_text = given[0] + " " + given[1] + " " + given[2] + " " + given[3];
+}
+
+void TakeBox(const std::vector<std::string>& given, int remainder, MapOptions& options) {
+  const std::string texts[4] = {given[0], given[1], given[2], given[3]};
+  Box box;
+  const std::string problem = BoxProblem(texts, box);
+  if (!problem.empty()) Refuse(problem);
+  const GridRequest block = BlockOfBox(box, remainder);
+  options.block.xstart = block.xstart;
+  options.block.xstop = block.xstop;
+  options.block.ystart = block.ystart;
+  options.block.ystop = block.ystop;
+  options.keys_text = KeyText(block.xstart) + " " + KeyText(block.xstop) + " " + KeyText(block.ystart) + " " +
+                      KeyText(block.ystop);
+}
+
+void CheckName(const std::string& name) {
+  if (name.empty()) Refuse("the map name is empty");
+  if (name.find_first_of(platform::PathSeparators()) != std::string::npos) {
+    Refuse("the map name '" + name + "' holds a folder: run rastrel-map in the map's folder, with a name alone");
+  }
+  if (!IsUsableFileName(name, ".mbtiles")) Refuse("the map name '" + name + "' is too long for a file name");
+}
+
+std::string OneLine(std::string text) {
+  std::string line;
+  for (char c : text) {
+    if ((c == ' ' || c == '\n') && (line.empty() || line.back() == ' ')) continue;
+    line += c == '\n' ? ' ' : c;
+  }
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  return line;
+}
+
+}  // namespace
+
+MapOptions ParseMapOptions(const std::vector<std::string>& arguments, unsigned processors) {
+  MapOptions options;
+  options.jobs = std::clamp(processors, 1u, 64u);
+  bool keys = false;
+  int remainder = 1;
+  std::size_t i = 0;
+  for (; i < arguments.size(); ++i) {
+    const std::string& option = arguments[i];
+    if (option == "--help" || option == "--version") {
+      options.action = option == "--help" ? MapOptions::Action::kHelp : MapOptions::Action::kVersion;
+      return options;
+    }
+    if (option == "--keys") keys = true;
+    else if (option == "--block") options.action = MapOptions::Action::kBlock;
+    else if (option == "--refresh") options.refresh = true;
+    else if (option == "--geotiff") options.geotiff = true;
+    else if (option == "--mbtiles") options.mbtiles = true;
+    else if (option == "--connections" || option == "--jobs" || option == "--remainder") {
+      if (i + 1 == arguments.size()) Refuse(option + " needs a value");
+      const std::string& value = arguments[++i];
+      if (option == "--connections") options.connections = WholeNumber(option, value, 1, 16);
+      if (option == "--jobs") options.jobs = WholeNumber(option, value, 1, 64);
+      if (option == "--remainder") remainder = static_cast<int>(WholeNumber(option, value, 0, 7));
+    } else if (option == "--") {
+      ++i;
+      break;
+    } else if (option.size() > 1 && option[0] == '-' && option.find_first_of("0123456789.") != 1) {
+      Refuse("unknown option " + option + " (rastrel-map --help lists them)");
+    } else {
+      break;
+    }
+  }
+  const std::vector<std::string> given(arguments.begin() + static_cast<std::ptrdiff_t>(i), arguments.end());
+  const bool block_only = options.action == MapOptions::Action::kBlock;
+  if (given.size() != (block_only ? 4u : 5u) || (block_only && keys)) Refuse(OneLine(kMapUsage));
+  if (keys) {
+    TakeKeys(given, options);
+  } else {
+    TakeBox(given, remainder, options);
+  }
+  if (block_only) return options;
+  options.block.map_name = given[4];
+  CheckName(given[4]);
+  if (TileCount(options.block.X()) < 1 || TileCount(options.block.Y()) < 1) {
+    Refuse("the block " + options.keys_text + " is empty: a stop key lies 8 or more below its start key");
+  }
+  return options;
+}
+
+}  // namespace rastrel

@@ -1,0 +1,280 @@
+#!/usr/bin/env python3
+"""End-to-end cases of rastrel-map (run_map.py PROGRAM TILE_HOST [LAUNCHER...]) against a loopback tile server that
+it reaches as its proxy, each in a fresh folder: the exit status, every line on standard error, every file left
+(the map's pixels decoded and compared with the tiles laid over each other) and the requests the server saw."""
+import functools
+import os
+import re
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import zlib
+from pathlib import Path
+
+import cases
+from tile_server import LAST_MODIFIED, TileServer
+
+HOST = "tiles.example.com"
+LAYERS = {"turist": "map", "tcyklo": "cyk", "ttur": "tur"}
+KEYS = ["--keys", "7eb1", "7eb9", "8041", "8049", "m"]
+BOX = ["14.3292", "49.6760", "14.3525", "49.6911", "m"]  # inside the same 2 x 2 tiles
+NW, NE, SW, SE = (0x7EB1, 0x8049), (0x7EB9, 0x8049), (0x7EB1, 0x8041), (0x7EB9, 0x8041)
+# Each tile's layers, as (PNG, its pixels) or None where the server has none: every colour type among them.
+STOCK = {NW: (cases.BASES["1_1"], cases.OVERLAYS["2_1"], None), NE: (cases.BASES["1_6"], None, None),
+         SW: (cases.BASES["1_3"], None, cases.OVERLAYS["2_4"]), SE: (cases.BASES["1_5"], cases.OVERLAYS["2_3"], None)}
+MAP = cases.map_file("m", 451424, 5504672, 511, 511, 453472, 5502624)
+WHITE = lambda x, y: (255, 255, 255)
+
+
+def path(layer, tile):
+    return f"/{layer}/13_{tile[0]:x}000_{tile[1]:x}000"
+
+
+def kept(layer, tile):
+    return f"m_tiles/tiles_{LAYERS[layer]}/13_{tile[0]:x}000_{tile[1]:x}000"
+
+
+def served(stock=STOCK):
+    return {path(layer, tile): layers[i][0] for tile, layers in stock.items() for i, layer in enumerate(LAYERS)
+            if layers[i] is not None}
+
+
+def cache(stock=STOCK, but=()):
+    return {kept(layer, tile): layers[i][0] for tile, layers in stock.items() for i, layer in enumerate(LAYERS)
+            if layers[i] is not None and (layer, tile) not in but}
+
+
+@functools.cache
+def tile_pixels(base, *overlays):
+    return b"".join(bytes(row) for row in cases.image(cases.laid_over(base, *overlays)))
+
+
+def image(stock=STOCK, white=()):
+    """The map's RGB rows: north row first, each tile its base (white where given) with its overlays over it."""
+    tiles = {tile: tile_pixels(WHITE if tile in white else layers[0][1], *[o[1] for o in layers[1:] if o])
+             for tile, layers in stock.items()}
+    return b"".join(tiles[w][r * 768:(r + 1) * 768] + tiles[e][r * 768:(r + 1) * 768]
+                    for w, e in ((NW, NE), (SW, SE)) for r in range(256))
+
+
+def decode_png(data):
+    """8-bit RGB PNG of our own making: its width and its unfiltered rows."""
+    assert data[:8] == b"\x89PNG\r\n\x1a\n"
+    chunks, at = {}, 8
+    while at < len(data):
+        length, kind = struct.unpack(">I4s", data[at:at + 8])
+        body = data[at + 8:at + 8 + length]
+        assert zlib.crc32(kind + body) == struct.unpack(">I", data[at + 8 + length:at + 12 + length])[0], kind
+        chunks[kind] = chunks.get(kind, b"") + body
+        at += 12 + length
+    width, height, depth, colour = struct.unpack(">IIBB", chunks[b"IHDR"][:10])
+    raw, stride, rows, previous = zlib.decompress(chunks[b"IDAT"]), width * 3, [], bytearray(width * 3)
+    for r in range(height):
+        kind, row = raw[r * (stride + 1)], bytearray(raw[r * (stride + 1) + 1:(r + 1) * (stride + 1)])
+        for i in range(stride):
+            a, b = row[i - 3] if i >= 3 else 0, previous[i]
+            c = previous[i - 3] if i >= 3 else 0
+            p = a + b - c
+            row[i] = (row[i] + [0, a, b, (a + b) // 2, a if abs(p - a) <= abs(p - b) and abs(p - a) <= abs(p - c)
+                                 else b if abs(p - b) <= abs(p - c) else c][kind]) & 255
+        rows.append(bytes(row))
+        previous = row
+    return (width, height, depth, colour), b"".join(rows)
+
+
+class MapCase:
+    """One run of rastrel-map. `served`: the server's tiles by path; `scripts`: answers given first, by path;
+    `before`: files in the folder; `files`: all of them after (None: the stock cache, m.png and m.map); `png`: the
+    map's pixels; `stderr`: its lines, without "rastrel-map: "; `requests`: a check of the server's log, true when
+    right; `then`: a case run after it in the same folder; `signal`: sent once the server has stalled."""
+    DEFAULTS = dict(args=KEYS, served=None, scripts={}, before={}, modified={}, status=0, stderr="", files=None,
+                    png=None, requests=None, env={}, then=None, interrupt=False, posix=False)
+
+    def __init__(self, name, **given):
+        self.__dict__.update(self.DEFAULTS, name=name, **given)
+        if self.served is None:
+            self.served = served()
+        if self.files is None:
+            self.files = {**cache(), "m.map": MAP}
+        if self.status == 0 and "m.png" not in self.files and "--block" not in self.args:
+            self.files["m.png"], self.png = None, self.png or image()
+
+
+def lines(*texts):
+    return "".join(f"rastrel-map: {t}\n" for t in texts)
+
+
+DOWNLOAD = "download {} of {} tile files, {} base and {} overlay tiles missing"
+KEYS_LINE = "keys 7eb1 7eb9 8041 8049 (2 x 2 tiles)"
+JOINED = ["join m.png, 512 x 512 pixels, and m.map", "m.png and m.map made from 4 tiles; 0 base and 5 overlay tiles "
+          "were missing on the server (white where a base is missing), running again fetches them"]
+
+
+def made(download=DOWNLOAD.format(12, 12, 0, 5), *middle):
+    return lines(KEYS_LINE, *middle, download, *JOINED)
+
+
+def stopped(why):
+    return lines(KEYS_LINE, f"the download stopped: {why} (the complete tiles are kept in m_tiles)")
+
+
+def url(layer, tile):
+    return f"http://{HOST}{path(layer, tile)}"
+
+
+def paused(seconds, at):
+    """The requests for `at`: the second came `seconds` or more after the first."""
+    return lambda log: [t for t, p, _ in log if p == at][1] - [t for t, p, _ in log if p == at][0] >= seconds - 0.05
+
+
+NO_BASE = {**STOCK, NE: (None, None, None)}
+BAD_BASE = path("turist", NE)
+REFUSED = [  # arguments, the one line
+    (["14.34", "49.68", "14.36", "m"], "usage: rastrel-map [OPTIONS] WEST SOUTH EAST NORTH NAME rastrel-map [OPTIONS]"
+     " --keys XSTART XSTOP YSTART YSTOP NAME rastrel-map --block [--remainder R] WEST SOUTH EAST NORTH"),
+    (["--fast", *KEYS], "unknown option --fast (rastrel-map --help lists them)"),
+    (["24.5", "49.68", "25", "49.69", "m"], "the box must lie within 6 to 24 degrees east and 0 to 84 degrees north, "
+     "where UTM zone 33 serves"),
+    (["14.36", "49.68", "14.34", "49.69", "m"], "the box needs WEST < EAST and SOUTH < NORTH"),
+    (["14", "49", "1e1", "50", "m"], "WEST SOUTH EAST NORTH must be decimal degrees, such as 14.25"),
+    (["--keys", "7eb1", "7ec1", "8041", "8g49", "m"], "'8g49' is not a key: 1 to 8 hexadecimal digits, such as 7eb1"),
+    (["--keys", "7eb1", "7ec1", "8041", "180410000", "m"], "'180410000' is not a key: 1 to 8 hexadecimal digits, such "
+     "as 7eb1"),
+    (["--connections", "17", *KEYS], "--connections needs a whole number from 1 to 16, not '17'"),
+    (["--jobs", "0", *KEYS], "--jobs needs a whole number from 1 to 64, not '0'"),
+    (["--remainder", "8", *BOX], "--remainder needs a whole number from 0 to 7, not '8'"),
+    (["--jobs"], "--jobs needs a value"),
+    (["--keys", "7ec1", "7eb1", "8041", "8049", "m"], "the block 7ec1 7eb1 8041 8049 is empty: a stop key lies 8 or "
+     "more below its start key"),
+    ([*KEYS[:5], ""], "the map name is empty"),
+    ([*KEYS[:5], "sub/m"], "the map name 'sub/m' holds a folder: run rastrel-map in the map's folder, with a name "
+     "alone"),
+    (["--keys", "0", "7fff8", "0", "7fff8", "m"], re.compile(r"the map of 65536 x 65536 tiles needs about "
+                                                             r"281474976 MB, and this folder has \d+ MB")),
+    (["--geotiff", *KEYS], "gdal_translate not found: install GDAL (apt-get install gdal-bin)"),
+]
+
+
+def all_cases():
+    return [
+        MapCase("a block of keys: every colour type, overlays missing", stderr=made(),
+                requests=lambda log: {h.get("User-Agent") for _, _, h in log} == {"rastrel-map/1.0.0"}),
+        MapCase("a box, merged and compressed on 3 threads", args=["--jobs", "3", *BOX], stderr=made()),
+        MapCase("a base missing on the server", served=served(NO_BASE), files={**cache(NO_BASE), "m.map": MAP},
+                png=image(white=[NE]), stderr=lines(
+                    KEYS_LINE, "tiles_map/13_7eb9000_8049000 is missing or not a 256 x 256 PNG, a white tile stands in",
+                    DOWNLOAD.format(12, 12, 1, 5), JOINED[0], "m.png and m.map made from 4 tiles; 1 base and 5 overlay"
+                    " tiles were missing on the server (white where a base is missing), running again fetches them")),
+        MapCase("every answer a page", scripts={path(l, t): ["html"] for l in LAYERS for t in STOCK}, files={},
+                status=1, stderr=stopped('the server sends no tiles: its first answers were not PNG tiles but '
+                                         'text/html; charset=utf-8 ("<!DOCTYPE html> <html><head><title>Log in</title>'
+                                         '</head></ht")'), requests=lambda log: len(log) < 12),
+        MapCase("one base a page, then again", scripts={BAD_BASE: ["html"]}, files=cache(but=[("turist", NE)]),
+                status=1, stderr=lines(KEYS_LINE, DOWNLOAD.format(12, 12, 0, 5), "no m.png made: 1 of the tile files "
+                                       "failed after their tries (the last: not a 256 x 256 PNG but text/html; charset"
+                                       '=utf-8 ("<!DOCTYPE html> <html><head><title>Log in</title></head></ht") for '
+                                       f"{url('turist', NE)}); the complete tiles are kept in m_tiles, running again "
+                                       "fetches the rest"),
+                then=MapCase("again", stderr=made(DOWNLOAD.format(6, 6, 0, 5)),
+                             requests=lambda log: sorted(p for _, p, _ in log) == sorted(
+                                 [BAD_BASE] + [path(l, t) for t, layers in STOCK.items() for l, v in zip(LAYERS, layers)
+                                               if v is None]))),
+        # The first request of a connection: a reused one that closes is tried again by the library itself.
+        *[MapCase(f"{what}, tried again", scripts={path("turist", NW): [answer]}, stderr=made(
+            DOWNLOAD.format(12, 12, 0, 5) + ", 1 tries repeated"), requests=paused(seconds, path("turist", NW)))
+          for what, answer, seconds in [("a connection closed before the answer", "close", 1),
+                                        ("a connection closed halfway through a tile", "half", 1),
+                                        ("a 500", "status:500", 1),
+                                        ("a 429 with Retry-After: 2", "status:429:Retry-After=2", 2)]],
+        MapCase("a redirect", scripts={BAD_BASE: ["redirect"]}, stderr=made(),
+                requests=lambda log: "/moved" + BAD_BASE in [p for _, p, _ in log]),
+        MapCase("a 403 stops the run", args=["--connections", "1", *KEYS], scripts={path("turist", NW): ["status:403"]},
+                files={}, status=1, stderr=stopped(f"the server answered 403 for {url('turist', NW)}"),
+                requests=lambda log: len(log) == 1),
+        MapCase("overlays and a base answered 204 or empty", scripts={
+            path("tcyklo", NW): ["status:204"], path("ttur", SW): ["empty"], BAD_BASE: ["status:204"]},
+                files={**cache(but=[("tcyklo", NW), ("ttur", SW), ("turist", NE)]), kept("tcyklo", NW): b"",
+                       kept("ttur", SW): b"", "m.map": MAP},
+                png=image({**STOCK, NW: (STOCK[NW][0], None, None), SW: (STOCK[SW][0], None, None)}, white=[NE]),
+                stderr=lines(KEYS_LINE, "tiles_map/13_7eb9000_8049000 is missing or not a 256 x 256 PNG, a white tile "
+                             "stands in", DOWNLOAD.format(12, 12, 1, 5), JOINED[0], "m.png and m.map made from 4 tiles;"
+                             " 1 base and 5 overlay tiles were missing on the server (white where a base is missing), "
+                             "running again fetches them")),
+        # One connection, so every file before the stalled one is settled.
+        MapCase("interrupted mid-tile, then again", args=["--connections", "1", *KEYS], interrupt=True, posix=True,
+                scripts={path("tcyklo", SE): ["half:30"]}, status=130, files=cache(but=[("tcyklo", SE)]),
+                stderr=lines(KEYS_LINE, "interrupted; the complete tiles are kept in m_tiles, run again to go on"),
+                then=MapCase("again", stderr=made(DOWNLOAD.format(6, 6, 0, 5)))),
+        MapCase("a cache the script left", before=cache(), stderr=made(DOWNLOAD.format(5, 5, 0, 5)),
+                requests=lambda log: BAD_BASE not in [p for _, p, _ in log]),
+        MapCase("--refresh: a 304 and a changed tile", args=["--refresh", *KEYS], before={
+            **cache(), kept("turist", NE): cases.BASES["1_1"][0]}, modified={BAD_BASE: LAST_MODIFIED + 60},
+                stderr=made(), requests=lambda log: all(h.get("If-Modified-Since") for _, p, h in log
+                                                         if p.startswith("/turist/"))),
+        *[MapCase(f"refused: {' '.join(args)}", args=args, status=2, files={}, stderr=re.compile(
+            "rastrel-map: " + message.pattern + "\n") if isinstance(message, re.Pattern) else lines(message),
+                  requests=lambda log: log == [], env={"PATH": ""} if "gdal" in str(message) else {})
+          for args, message in REFUSED],
+        *[MapCase(f"--block {' '.join(args)}", args=["--block", *args], files={}, stdout=out)
+          for args, out in [(BOX[:4], b"7eb1 7eb9 8041 8049\n"), (["--remainder", "0", *BOX[:4]], b"7eb0 7eb8 8040 8048\n"),
+                            (["6.1", "0.5", "23.9", "83.9"], b"61d1 9e81 ffffda01 f4e1\n")]],
+    ]
+
+
+def run(case, program, launcher, server, work, problems):
+    for name, data in case.before.items():
+        Path(work, name).parent.mkdir(parents=True, exist_ok=True)
+        Path(work, name).write_bytes(data)
+        os.utime(Path(work, name), (LAST_MODIFIED, LAST_MODIFIED))
+    server.reset(case.served, case.scripts, modified=case.modified)
+    env = dict(os.environ, http_proxy=server.proxy, **case.env)
+    process = subprocess.Popen(launcher + [program, *case.args], cwd=work, env=env, stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE)
+    if case.interrupt:
+        server.stalled.wait(30)
+        time.sleep(0.3)
+        process.send_signal(signal.SIGINT)
+    stdout, stderr = process.communicate(timeout=120)
+    server.release.set()
+    got = {"status": process.returncode, "stdout": stdout, **{str(p.relative_to(work)): p.read_bytes()
+                                                              for p in Path(work).rglob("*") if p.is_file()}}
+    want = {"status": case.status, "stdout": getattr(case, "stdout", b""), **case.files}
+    if case.stderr is not None:
+        got["stderr"], want["stderr"] = stderr.decode(), case.stderr
+    if case.png is not None and "m.png" in got:
+        got["m.png"], want["m.png"] = decode_png(got["m.png"]), ((512, 512, 8, 2), case.png)
+    for name in sorted(set(got) | set(want)):
+        g, w = got.get(name), want.get(name)
+        if not (w.fullmatch(g) if isinstance(w, re.Pattern) and g is not None else g == w):
+            problems.append(f"{case.name}: {name}: got {g!r:.300}, want {w!r:.300}")
+    if case.requests and not case.requests(server.requests):
+        problems.append(f"{case.name}: requests: {[(p, h.get('User-Agent')) for _, p, h in server.requests]!r:.600}")
+    if case.then:
+        run(case.then, program, launcher, server, work, problems)
+
+
+def main():
+    program, host, *launcher = sys.argv[1:]
+    global HOST
+    HOST = host.lower()
+    server = TileServer()
+    passed = failed = 0
+    for case in all_cases():
+        if case.posix and launcher:
+            print(f"SKIP {case.name}: POSIX signals")
+            continue
+        problems = []
+        with tempfile.TemporaryDirectory(prefix="rastrel-map-") as work:
+            run(case, os.path.abspath(program), launcher, server, work, problems)
+        print(f"{'FAIL' if problems else 'ok  '} {case.name}" + "".join(f"\n    {p}" for p in problems))
+        failed += bool(problems)
+        passed += not problems
+    print(f"{passed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
