@@ -29,24 +29,25 @@ def sh(command, **options):
 
 
 def draw(folder):
-    """Bases: a smooth field of colour with a fine grain on paper, quantised to 16 colours (a palette PNG of about
-    25 KB), two kinds; overlays: lines drawn four times larger and scaled down, so their edges are antialiased."""
+    """Bases: a smooth field of colour on paper with a fine grain, quantised to 20 colours (a palette PNG of about
+    25 KB), 24 kinds with palettes of their own; overlays: lines drawn four times larger and scaled down, so their
+    edges are antialiased and the merged map has thousands of colours."""
     os.makedirs(folder)
     lines = {"over_route": "line 0 160 1023 300; line 360 0 520 1023", "over_trail": "line 0 700 1023 500"}
     sh(f"cd {folder} && pgmnoise -randomseed=9 256 256 > fine.pgm && ppmmake rgb:e0/f0/d0 256 256 > paper.ppm")
-    for kind in (0, 1):
+    for kind in range(24):
         fields = " ".join(f"s{kind}{i}.pgm" for i in range(3))
         for i in range(3):
             sh(f"cd {folder} && pgmnoise -randomseed={10 * kind + i} 64 64 | pamscale -xsize 256 -ysize 256 "
                f"-filter=sinc > s{kind}{i}.pgm 2>/dev/null")
-        sh(f"cd {folder} && rgb3toppm {fields} | pamcomp -alpha=fine.pgm -opacity=0.05 - paper.ppm | pamcomp "
-           f"-opacity=0.6 - paper.ppm | pnmquant 16 2>/dev/null | pnmtopng > base{kind}")
+        sh(f"cd {folder} && rgb3toppm {fields} | pamcomp -opacity=0.6 - paper.ppm | pamcomp -alpha=fine.pgm "
+           f"-opacity=0.1 paper.ppm - | pnmquant 20 2>/dev/null | pnmtopng > base{kind}")
     for name, drawn in lines.items():
         thick = "; ".join(f"{drawn.replace(' 0 ', f' {d} ').replace(' 1023 ', f' {1023 - d} ')}" for d in range(8))
         sh(f"cd {folder} && ppmmake black 1024 1024 | ppmdraw -script='setcolor white; {thick}' | ppmtopgm | "
            f"pamscale -xsize 256 -ysize 256 > {name}.pgm && ppmmake rgb:c0/20/20 256 256 | "
            f"pnmtopng -alpha={name}.pgm > {name}")
-    return {"turist": ["base0", "base1"], "tcyklo": ["over_route"], "ttur": ["over_trail"]}
+    return {"turist": [f"base{kind}" for kind in range(24)], "tcyklo": ["over_route"], "ttur": ["over_trail"]}
 
 
 def serve(folder, kinds, delay):
@@ -207,7 +208,7 @@ def report(rows, sizes, png, native, netpbm):
 
 `python3 bench/chain.py` builds the release preset, installs it into a
 temporary prefix and makes maps from realistic tiles (bases: textured
-palette PNGs of {min(sizes) / 1000:.1f} and {max(sizes) / 1000:.1f} KB; overlays: antialiased lines, so the
+palette PNGs of {min(sizes) / 1000:.1f} to {max(sizes) / 1000:.1f} KB; overlays: antialiased lines, so the
 merged map has the many colours of a real one): 16 × 16 tiles (768 requests)
 from a loopback tile server that waits 0 ms, then 20 ms, before each answer,
 by the README's step-by-step recipe (`merge_fn.sh`, Netpbm), by the shell

@@ -1,5 +1,6 @@
 #include "tile_merge.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 
@@ -35,6 +36,13 @@ void LayOver(Pixels& rgb, const Pixels& rgba) {
   unsigned char* under = rgb.data();
   for (const unsigned char* over = rgba.data(); over != rgba.data() + rgba.size(); over += 4, under += 3) {
     const unsigned alpha = over[3];
+    // The formula gives the pixel under at alpha 0 and the overlay's at 255:
+    // most of an overlay is one or the other.
+    if (alpha == 0) continue;
+    if (alpha == 255) {
+      std::copy_n(over, 3, under);
+      continue;
+    }
     for (int channel = 0; channel < 3; ++channel) {
       // 255 is odd, so the exact quotient is never halfway: adding 127 rounds.
       under[channel] = static_cast<unsigned char>((over[channel] * alpha + under[channel] * (255 - alpha) + 127) / 255);
