@@ -89,9 +89,10 @@ class MapCase:
     """One run of rastrel-map. `served`: the server's tiles by path; `scripts`: answers given first, by path;
     `before`: files in the folder; `files`: all of them after (None: the stock cache, m.png and m.map); `png`: the
     map's pixels; `stderr`: its lines, without "rastrel-map: "; `requests`: a check of the server's log, true when
-    right; `then`: a case run after it in the same folder; `signal`: sent once the server has stalled."""
+    right; `then`: a case run after it in the same folder; `interrupt`: SIGINT once the server has stalled; `needs`:
+    "posix" (not under Wine), "dev_full", each with the reason."""
     DEFAULTS = dict(args=KEYS, served=None, scripts={}, before={}, modified={}, status=0, stderr="", files=None,
-                    png=None, requests=None, env={}, then=None, interrupt=False, posix=False)
+                    png=None, requests=None, env={}, then=None, interrupt=False, needs={})
 
     def __init__(self, name, **given):
         self.__dict__.update(self.DEFAULTS, name=name, **given)
@@ -204,10 +205,17 @@ def all_cases():
                              " 1 base and 5 overlay tiles were missing on the server (white where a base is missing), "
                              "running again fetches them")),
         # One connection, so every file before the stalled one is settled.
-        MapCase("interrupted mid-tile, then again", args=["--connections", "1", *KEYS], interrupt=True, posix=True,
+        MapCase("interrupted mid-tile, then again", args=["--connections", "1", *KEYS], interrupt=True,
+                needs={"posix": "POSIX signals"},
                 scripts={path("tcyklo", SE): ["half:30"]}, status=130, files=cache(but=[("tcyklo", SE)]),
                 stderr=lines(KEYS_LINE, "interrupted; the complete tiles are kept in m_tiles, run again to go on"),
                 then=MapCase("again", stderr=made(DOWNLOAD.format(6, 6, 0, 5)))),
+        MapCase("a folder where the map must go", before={"m.png": cases.DIR}, status=1,
+                files={**cache(), "m.png": cases.DIR}, stderr=lines(KEYS_LINE, DOWNLOAD.format(12, 12, 0, 5),
+                                                                  "cannot move m.png into place: File access denied")),
+        MapCase("a full disk under the PNG", before={**cache(), "m_tiles/m.png": cases.FULL}, status=1,
+                files=cache(), needs={"posix": "POSIX errors", "dev_full": "no /dev/full to link to here"},
+                stderr=lines(KEYS_LINE, "cannot write m_tiles/m.png: I/O error 28")),
         MapCase("a cache the script left", before=cache(), stderr=made(DOWNLOAD.format(5, 5, 0, 5)),
                 requests=lambda log: BAD_BASE not in [p for _, p, _ in log]),
         MapCase("--refresh: a 304 and a changed tile", args=["--refresh", *KEYS], before={
@@ -226,9 +234,15 @@ def all_cases():
 
 def run(case, program, launcher, server, work, problems):
     for name, data in case.before.items():
-        Path(work, name).parent.mkdir(parents=True, exist_ok=True)
-        Path(work, name).write_bytes(data)
-        os.utime(Path(work, name), (LAST_MODIFIED, LAST_MODIFIED))
+        made = Path(work, name)
+        made.parent.mkdir(parents=True, exist_ok=True)
+        if data == cases.DIR:
+            made.mkdir()
+        elif isinstance(data, tuple):
+            made.symlink_to(data[1])
+        else:
+            made.write_bytes(data)
+            os.utime(made, (LAST_MODIFIED, LAST_MODIFIED))
     server.reset(case.served, case.scripts, modified=case.modified)
     env = dict(os.environ, http_proxy=server.proxy, **case.env)
     process = subprocess.Popen(launcher + [program, *case.args], cwd=work, env=env, stdout=subprocess.PIPE,
@@ -239,8 +253,9 @@ def run(case, program, launcher, server, work, problems):
         process.send_signal(signal.SIGINT)
     stdout, stderr = process.communicate(timeout=120)
     server.release.set()
-    got = {"status": process.returncode, "stdout": stdout, **{str(p.relative_to(work)): p.read_bytes()
-                                                              for p in Path(work).rglob("*") if p.is_file()}}
+    got = {"status": process.returncode, "stdout": stdout, **{
+        str(p.relative_to(work)): ("link", os.readlink(p)) if p.is_symlink() else p.read_bytes() if p.is_file() else
+        cases.DIR for p in Path(work).rglob("*") if p.is_symlink() or p.is_file() or not any(p.iterdir())}}
     want = {"status": case.status, "stdout": getattr(case, "stdout", b""), **case.files}
     if case.stderr is not None:
         got["stderr"], want["stderr"] = stderr.decode(), case.stderr
@@ -263,8 +278,10 @@ def main():
     server = TileServer()
     passed = failed = 0
     for case in all_cases():
-        if case.posix and launcher:
-            print(f"SKIP {case.name}: POSIX signals")
+        offered = {"windows"} if launcher else {"posix"} | ({"dev_full"} if os.path.exists("/dev/full") else set())
+        unmet = [why for need, why in case.needs.items() if need not in offered]
+        if unmet:
+            print(f"SKIP {case.name}: {unmet[0]}")
             continue
         problems = []
         with tempfile.TemporaryDirectory(prefix="rastrel-map-") as work:
