@@ -38,6 +38,9 @@ IoStatus StatusOf(int os_error, Operation operation);
 IoStatus OpenFile(const std::string& name, OpenMode mode, FileHandle& file);
 IoStatus WriteFile(FileHandle file, const char* data, std::size_t size);
 IoStatus CloseFile(FileHandle file);
+IoStatus OpenFileForReading(const std::string& name, FileHandle& file);
+// Reads up to `capacity` bytes; `got` is 0 at the end of the file.
+IoStatus ReadFile(FileHandle file, char* buffer, std::size_t capacity, std::size_t& got);
 // True only for an existing entry that is not a directory.
 bool IsExistingFile(const std::string& name);
 // Reads the whole file `name` into `bytes`, refusing one larger than `limit`

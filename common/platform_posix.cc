@@ -75,6 +75,24 @@ IoStatus CloseFile(FileHandle file) {
   return ::close(static_cast<int>(file)) == 0 ? IoStatus::Ok() : StatusOf(errno, Operation::kOther);
 }
 
+IoStatus OpenFileForReading(const std::string& name, FileHandle& file) {
+  const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return StatusOf(errno, Operation::kAppend);
+  file = fd;
+  return IoStatus::Ok();
+}
+
+IoStatus ReadFile(FileHandle file, char* buffer, std::size_t capacity, std::size_t& got) {
+  for (;;) {
+    const ssize_t count = ::read(static_cast<int>(file), buffer, capacity);
+    if (count >= 0) {
+      got = static_cast<std::size_t>(count);
+      return IoStatus::Ok();
+    }
+    if (errno != EINTR) return StatusOf(errno, Operation::kOther);
+  }
+}
+
 bool IsExistingFile(const std::string& name) {
   struct stat status;
   return ::stat(name.c_str(), &status) == 0 && !S_ISDIR(status.st_mode);

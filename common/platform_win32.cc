@@ -60,6 +60,23 @@ IoStatus CloseFile(FileHandle file) {
   return ::CloseHandle(ToHandle(file)) ? IoStatus::Ok() : LastStatus(Operation::kOther);
 }
 
+IoStatus OpenFileForReading(const std::string& name, FileHandle& file) {
+  HANDLE handle = ::CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return LastStatus(Operation::kAppend);
+  file = reinterpret_cast<FileHandle>(handle);
+  return IoStatus::Ok();
+}
+
+IoStatus ReadFile(FileHandle file, char* buffer, std::size_t capacity, std::size_t& got) {
+  const DWORD chunk = capacity > 0x40000000 ? 0x40000000 : static_cast<DWORD>(capacity);
+  DWORD count = 0;
+  got = 0;
+  if (!::ReadFile(ToHandle(file), buffer, chunk, &count, nullptr)) return LastStatus(Operation::kOther);
+  got = count;
+  return IoStatus::Ok();
+}
+
 bool IsExistingFile(const std::string& name) {
   const DWORD attributes = ::GetFileAttributesA(name.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;

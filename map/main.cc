@@ -15,6 +15,7 @@
 #include "download_lists.h"
 #include "fetch.h"
 #include "map_options.h"
+#include "palette.h"
 #include "parallel.h"
 #include "platform.h"
 #include "png_stream.h"
@@ -97,6 +98,7 @@ class MapRun {
   FetchCounts counts_;
   std::atomic<std::size_t> rows_joined_{0};  // read by the status line's thread
   bool download_reported_ = false;
+  ColourCount colours_;
   bool png_open_ = false;
   platform::FileHandle png_file_ = 0;
 };
@@ -147,6 +149,7 @@ void MapRun::MergeRow(std::size_t row, std::vector<unsigned char>& strip) {
     const Pixels tile = MergeTile(work_ + "/", TileName(column, row), [this](const std::string& line) {
       progress_.Say(line);
     });
+    colours_.Take(tile.data(), kTileArea);
     for (int y = 0; y < kTileSide; ++y) {
       std::copy_n(tile.data() + y * tile_row_bytes, tile_row_bytes,
                   strip.data() + y * strip_row_bytes + column * tile_row_bytes);
@@ -218,6 +221,12 @@ void MapRun::FinishDownload(TileFetcher& fetcher) {
 void MapRun::PlaceMap() {
   png_open_ = false;
   CheckIoOr(platform::CloseFile(png_file_), "cannot write " + Work(name_ + ".png"));
+  if (colours_.Fits()) {
+    const std::string palette = Work(name_ + ".palette.png");
+    CheckIoOr(RewriteWithPalette(Work(name_ + ".png"), palette, colours_.Colours(), kPngLevel, options_.jobs),
+              "cannot write " + palette);
+    CheckIoOr(platform::RenameFile(palette, Work(name_ + ".png")), "cannot write " + palette);
+  }
   WriteCalibration(options_.block, Work(name_ + ".map"));
   for (const std::string ending : {".png", ".map"}) {
     CheckIoOr(platform::RenameFile(Work(name_ + ending), name_ + ending), "cannot move " + name_ + ending + " into place");
@@ -244,7 +253,7 @@ void MapRun::Convert(const std::string& ending, const std::vector<std::string>& 
 void MapRun::CleanUp() {
   if (png_open_) platform::CloseFile(png_file_);
   png_open_ = false;
-  for (const std::string ending : {".png", ".map", ".tif", ".mbtiles"}) platform::RemoveFile(Work(name_ + ending));
+  for (const std::string ending : {".png", ".palette.png", ".map", ".tif", ".mbtiles"}) platform::RemoveFile(Work(name_ + ending));
   for (const char* layer : kLayerNames) platform::RemoveEmptyDirectory(Work(layer));
   platform::RemoveEmptyDirectory(work_);
 }

@@ -19,15 +19,6 @@ void AppendBigEndian(std::string& out, std::uint32_t value) {
   for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((value >> shift) & 0xFF);
 }
 
-// The neighbour nearest to left + up - up_left, preferring left, then up;
-// written without branches so that the loops over a row vectorise.
-int Paeth(int left, int up, int up_left) {
-  const int to_left = std::abs(up - up_left), to_up = std::abs(left - up_left);
-  const int to_corner = std::abs(left + up - 2 * up_left);
-  const int nearer_up = to_up <= to_corner ? up : up_left;
-  return to_left <= to_up && to_left <= to_corner ? left : nearer_up;
-}
-
 // The byte PNG filter `type` (0 none, 1 sub, 2 up, 3 average, 4 Paeth)
 // predicts from the byte to the left, the one above and the one above that.
 template <int type>
@@ -35,7 +26,7 @@ int Predicted(int left, int up, int up_left) {
   if constexpr (type == 1) return left;
   if constexpr (type == 2) return up;
   if constexpr (type == 3) return (left + up) / 2;
-  if constexpr (type == 4) return Paeth(left, up, up_left);
+  if constexpr (type == 4) return PaethPredictor(left, up, up_left);
   return 0;
 }
 
@@ -81,11 +72,30 @@ PngStream::PngStream(std::uint32_t width, std::uint32_t height, int level, unsig
       jobs_(std::max(jobs, 1u)),
       sink_(std::move(sink)),
       previous_row_(row_bytes_, 0) {
+  WriteHeader(width, 8, 2);
+}
+
+PngStream::PngStream(std::uint32_t width, std::uint32_t height, int bit_depth, std::string_view palette, int level,
+                     unsigned jobs, Sink sink)
+    : row_bytes_((std::size_t{width} * static_cast<std::size_t>(bit_depth) + 7) / 8),
+      palette_(true),
+      height_(height),
+      level_(level),
+      jobs_(std::max(jobs, 1u)),
+      sink_(std::move(sink)),
+      previous_row_(row_bytes_, 0) {
+  WriteHeader(width, bit_depth, 3);
+  WriteChunk("PLTE", palette);
+}
+
+void PngStream::WriteHeader(std::uint32_t width, int bit_depth, int colour_type) {
   sink_(std::string_view("\x89PNG\r\n\x1a\n", 8));
   std::string header;
   AppendBigEndian(header, width);
-  AppendBigEndian(header, height);
-  header += std::string_view("\x08\x02\x00\x00\x00", 5);  // 8 bits, RGB, deflate, filters, not interlaced
+  AppendBigEndian(header, height_);
+  header += static_cast<char>(bit_depth);
+  header += static_cast<char>(colour_type);
+  header += std::string_view("\x00\x00\x00", 3);  // deflate, filters, not interlaced
   WriteChunk("IHDR", header);
 }
 
@@ -110,6 +120,12 @@ void PngStream::Filter(const unsigned char* rgb, std::size_t rows, std::string& 
     const unsigned char* row = rgb + r * row_bytes_;
     const unsigned char* above = r == 0 ? previous_row_.data() : row - row_bytes_;
     auto* out = reinterpret_cast<unsigned char*>(filtered.data() + r * line);
+    // Palette indices are no quantities to predict: they go unfiltered.
+    if (palette_) {
+      out[0] = 0;
+      std::copy_n(row, row_bytes_, out + 1);
+      return;
+    }
     int best = 0;
     std::uint64_t lowest = UINT64_MAX;
     for (int type = 0; type <= 4; ++type) {
@@ -123,7 +139,9 @@ void PngStream::Filter(const unsigned char* rgb, std::size_t rows, std::string& 
 
 std::string PngStream::Deflate(std::string_view piece, std::string_view dictionary, bool last) const {
   z_stream stream = {};
-  if (deflateInit2(&stream, level_, Z_DEFLATED, -15, 8, Z_FILTERED) != Z_OK) throw std::bad_alloc();
+  // Filtered rows are small numbers that favour literals; palette indices are not.
+  const int strategy = palette_ ? Z_DEFAULT_STRATEGY : Z_FILTERED;
+  if (deflateInit2(&stream, level_, Z_DEFLATED, -15, 8, strategy) != Z_OK) throw std::bad_alloc();
   if (!dictionary.empty()) {
     deflateSetDictionary(&stream, reinterpret_cast<const Bytef*>(dictionary.data()),
                          static_cast<uInt>(dictionary.size()));

@@ -25,6 +25,8 @@ NW, NE, SW, SE = (0x7EB1, 0x8049), (0x7EB9, 0x8049), (0x7EB1, 0x8041), (0x7EB9, 
 # Each tile's layers, as (PNG, its pixels) or None where the server has none: every colour type among them.
 STOCK = {NW: (cases.BASES["1_1"], cases.OVERLAYS["2_1"], None), NE: (cases.BASES["1_6"], None, None),
          SW: (cases.BASES["1_3"], None, cases.OVERLAYS["2_4"]), SE: (cases.BASES["1_5"], cases.OVERLAYS["2_3"], None)}
+SOLID = [(cases.png(2, 8, cases.image(lambda x, y, c=c: c)), lambda x, y, c=c: c) for c in
+         [(0, 0, 0), (255, 255, 255), (9, 8, 7), (200, 100, 50)]]
 MAP = cases.map_file("m", 451424, 5504672, 511, 511, 453472, 5502624)
 WHITE = lambda x, y: (255, 255, 255)
 
@@ -71,17 +73,23 @@ def decode_png(data):
         chunks[kind] = chunks.get(kind, b"") + body
         at += 12 + length
     width, height, depth, colour = struct.unpack(">IIBB", chunks[b"IHDR"][:10])
-    raw, stride, rows, previous = zlib.decompress(chunks[b"IDAT"]), width * 3, [], bytearray(width * 3)
+    step = 3 if colour == 2 else 1  # bytes a pixel for the filters: RGB, or palette indices packed in bytes
+    raw, stride, rows = zlib.decompress(chunks[b"IDAT"]), (width * depth * (3 if colour == 2 else 1) + 7) // 8, []
+    previous = bytearray(stride)
     for r in range(height):
         kind, row = raw[r * (stride + 1)], bytearray(raw[r * (stride + 1) + 1:(r + 1) * (stride + 1)])
         for i in range(stride):
-            a, b = row[i - 3] if i >= 3 else 0, previous[i]
-            c = previous[i - 3] if i >= 3 else 0
+            a, b = row[i - step] if i >= step else 0, previous[i]
+            c = previous[i - step] if i >= step else 0
             p = a + b - c
             row[i] = (row[i] + [0, a, b, (a + b) // 2, a if abs(p - a) <= abs(p - b) and abs(p - a) <= abs(p - c)
                                  else b if abs(p - b) <= abs(p - c) else c][kind]) & 255
-        rows.append(bytes(row))
         previous = row
+        if colour == 3:
+            bits = "".join(f"{byte:08b}" for byte in row)
+            row = b"".join(chunks[b"PLTE"][3 * i:3 * i + 3] for i in (int(bits[x * depth:(x + 1) * depth], 2)
+                                                                        for x in range(width)))
+        rows.append(bytes(row))
     return (width, height, depth, colour), b"".join(rows)
 
 
@@ -92,7 +100,7 @@ class MapCase:
     right; `then`: a case run after it in the same folder; `interrupt`: SIGINT once the server has stalled; `needs`:
     "posix" (not under Wine), "dev_full", each with the reason."""
     DEFAULTS = dict(args=KEYS, served=None, scripts={}, before={}, modified={}, status=0, stderr="", files=None,
-                    png=None, requests=None, env={}, then=None, interrupt=False, needs={})
+                    png=None, depth_and_colours=(8, 2), requests=None, env={}, then=None, interrupt=False, needs={})
 
     def __init__(self, name, **given):
         self.__dict__.update(self.DEFAULTS, name=name, **given)
@@ -190,6 +198,12 @@ def all_cases():
                                         ("a connection closed halfway through a tile", "half", 1),
                                         ("a 500", "status:500", 1),
                                         ("a 429 with Retry-After: 2", "status:429:Retry-After=2", 2)]],
+        # At most 256 colours: a palette PNG, its indices of as few bits as hold them.
+        *[MapCase(f"{what}: a palette of {depth} bits", served=served(stock), files={**cache(stock), "m.map": MAP},
+                  png=image(stock), depth_and_colours=(depth, 3), stderr=made(DOWNLOAD.format(12, 12, 0, 8)).replace(
+                      "0 base and 5 overlay", "0 base and 8 overlay")) for what, depth, stock in [
+            ("256 colours", 8, {tile: (cases.BASES["1_6"], None, None) for tile in STOCK}),
+            ("four colours", 2, {tile: (SOLID[i], None, None) for i, tile in enumerate(STOCK)})]],
         MapCase("a redirect", scripts={BAD_BASE: ["redirect"]}, stderr=made(),
                 requests=lambda log: "/moved" + BAD_BASE in [p for _, p, _ in log]),
         MapCase("a 403 stops the run", args=["--connections", "1", *KEYS], scripts={path("turist", NW): ["status:403"]},
@@ -260,7 +274,7 @@ def run(case, program, launcher, server, work, problems):
     if case.stderr is not None:
         got["stderr"], want["stderr"] = stderr.decode(), case.stderr
     if case.png is not None and "m.png" in got:
-        got["m.png"], want["m.png"] = decode_png(got["m.png"]), ((512, 512, 8, 2), case.png)
+        got["m.png"], want["m.png"] = decode_png(got["m.png"]), ((512, 512, *case.depth_and_colours), case.png)
     for name in sorted(set(got) | set(want)):
         g, w = got.get(name), want.get(name)
         if not (w.fullmatch(g) if isinstance(w, re.Pattern) and g is not None else g == w):
