@@ -97,10 +97,10 @@ class MapCase:
     """One run of rastrel-map. `served`: the server's tiles by path; `scripts`: answers given first, by path;
     `before`: files in the folder; `files`: all of them after (None: the stock cache, m.png and m.map); `png`: the
     map's pixels; `stderr`: its lines, without "rastrel-map: "; `requests`: a check of the server's log, true when
-    right; `then`: a case run after it in the same folder; `interrupt`: SIGINT once the server has stalled; `needs`:
+    right; `then`: a case run after it in the same folder; `interrupt`: a signal sent once the server has stalled; `needs`:
     "posix" (not under Wine), "dev_full", each with the reason."""
     DEFAULTS = dict(args=KEYS, served=None, scripts={}, before={}, modified={}, status=0, stderr="", files=None,
-                    png=None, depth_and_colours=(8, 2), requests=None, env={}, then=None, interrupt=False, needs={})
+                    png=None, depth_and_colours=(8, 2), requests=None, env={}, then=None, interrupt=None, needs={})
 
     def __init__(self, name, **given):
         self.__dict__.update(self.DEFAULTS, name=name, **given)
@@ -219,11 +219,17 @@ def all_cases():
                              " 1 base and 5 overlay tiles were missing on the server (white where a base is missing), "
                              "running again fetches them")),
         # One connection, so every file before the stalled one is settled.
-        MapCase("interrupted mid-tile, then again", args=["--connections", "1", *KEYS], interrupt=True,
-                needs={"posix": "POSIX signals"},
-                scripts={path("tcyklo", SE): ["half:30"]}, status=130, files=cache(but=[("tcyklo", SE)]),
-                stderr=lines(KEYS_LINE, "interrupted; the complete tiles are kept in m_tiles, run again to go on"),
-                then=MapCase("again", stderr=made(DOWNLOAD.format(6, 6, 0, 5)))),
+        *[MapCase(f"{name} mid-tile, then again", args=["--connections", "1", *KEYS], interrupt=number,
+                  needs={"posix": "POSIX signals"}, scripts={path("tcyklo", SE): ["half:30"]}, status=128 + number,
+                  files=cache(but=[("tcyklo", SE)]),
+                  stderr=lines(KEYS_LINE, "interrupted; the complete tiles are kept in m_tiles, run again to go on"),
+                  then=MapCase("again", stderr=made(DOWNLOAD.format(6, 6, 0, 5))))
+          for name, number in [("SIGINT", signal.SIGINT), ("SIGTERM", signal.SIGTERM)]],
+        MapCase("a server it cannot reach", args=["--connections", "1", *KEYS], env={"http_proxy": "http://127.0.0.1:1"},
+                status=1, files={},
+                stderr=re.compile(re.escape(lines(KEYS_LINE) + "rastrel-map: the download stopped: cannot reach the "
+                                            f"server for {url('turist', NW)}: ") + r"[^\n]+ \(the complete tiles "
+                                  r"are kept in m_tiles\)\n"), requests=lambda log: log == []),
         MapCase("a folder where the map must go", before={"m.png": cases.DIR}, status=1,
                 files={**cache(), "m.png": cases.DIR}, stderr=lines(KEYS_LINE, DOWNLOAD.format(12, 12, 0, 5),
                                                                   "cannot move m.png into place: File access denied")),
@@ -258,13 +264,13 @@ def run(case, program, launcher, server, work, problems):
             made.write_bytes(data)
             os.utime(made, (LAST_MODIFIED, LAST_MODIFIED))
     server.reset(case.served, case.scripts, modified=case.modified)
-    env = dict(os.environ, http_proxy=server.proxy, **case.env)
+    env = {**os.environ, "http_proxy": server.proxy, **case.env}
     process = subprocess.Popen(launcher + [program, *case.args], cwd=work, env=env, stdout=subprocess.PIPE,
                                stderr=subprocess.PIPE)
     if case.interrupt:
         server.stalled.wait(30)
         time.sleep(0.3)
-        process.send_signal(signal.SIGINT)
+        process.send_signal(case.interrupt)
     stdout, stderr = process.communicate(timeout=120)
     server.release.set()
     got = {"status": process.returncode, "stdout": stdout, **{

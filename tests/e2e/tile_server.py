@@ -79,6 +79,9 @@ class TileServer(http.server.ThreadingHTTPServer):
         self.tiles, self.scripts, self.requests, self.delay, self.modified = {}, {}, [], 0.0, {}
         threading.Thread(target=self.serve_forever, daemon=True).start()
 
+    def handle_error(self, request, client_address):
+        pass  # a client stopped mid-request is one of the cases
+
     def reset(self, tiles, scripts=None, delay=0.0, modified=None):
         with self.lock:
             self.modified = dict(modified or {})
