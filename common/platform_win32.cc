@@ -3,6 +3,8 @@
 // its error codes reach the user as they are.
 #include <windows.h>
 
+#include <atomic>
+
 #include "command_line.h"
 #include "platform.h"
 
@@ -168,6 +170,107 @@ std::string ToOemCodePage(const std::string& text) {
   std::string converted = text;
   if (!converted.empty()) ::CharToOemBuffA(text.data(), converted.data(), static_cast<DWORD>(text.size()));
   return converted;
+}
+
+namespace {
+
+std::atomic<int> stop_status{0};
+
+// Ctrl-C and Ctrl-Break are SIGINT's counterparts; closing the console, a
+// log-off or a shutdown is SIGTERM's. The handler runs on a thread of its
+// own, and for the last three Windows ends the process once it returns: it
+// waits a little, so the run can remove what it had half made.
+BOOL WINAPI NoteStop(DWORD event) {
+  const bool interrupt = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+  stop_status = interrupt ? 130 : 143;
+  if (!interrupt) ::Sleep(3000);
+  return TRUE;
+}
+
+constexpr std::int64_t kUnixEpochIn100ns = 116444736000000000;
+
+// One argument as the C runtime splits it again: quoted when it holds a
+// blank or a quote, with the backslashes before a quote doubled.
+std::string QuotedArgument(const std::string& argument) {
+  if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) return argument;
+  std::string quoted = "\"";
+  std::size_t backslashes = 0;
+  for (char c : argument) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+    backslashes = 0;
+    quoted += c;
+  }
+  quoted.append(2 * backslashes, '\\');
+  quoted.push_back('"');
+  return quoted;
+}
+
+}  // namespace
+
+void WatchStopRequests() { ::SetConsoleCtrlHandler(NoteStop, TRUE); }
+
+int StopRequested() { return stop_status; }
+
+bool StderrIsTerminal() {
+  DWORD mode = 0;
+  return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+std::int64_t FreeDiskBytes(const std::string& name) {
+  ULARGE_INTEGER available;
+  if (!::GetDiskFreeSpaceExA(name.c_str(), &available, nullptr, nullptr)) return -1;
+  return static_cast<std::int64_t>(available.QuadPart);
+}
+
+std::int64_t FileModifiedTime(const std::string& name) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!::GetFileAttributesExA(name.c_str(), GetFileExInfoStandard, &data)) return -1;
+  const std::int64_t ticks = static_cast<std::int64_t>(
+      (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime);
+  return (ticks - kUnixEpochIn100ns) / 10000000;
+}
+
+void SetFileModifiedTime(const std::string& name, std::int64_t seconds) {
+  HANDLE handle = ::CreateFileA(name.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return;
+  const auto ticks = static_cast<std::uint64_t>(seconds * 10000000 + kUnixEpochIn100ns);
+  FILETIME time;
+  time.dwLowDateTime = static_cast<DWORD>(ticks);
+  time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+  ::SetFileTime(handle, nullptr, nullptr, &time);
+  ::CloseHandle(handle);
+}
+
+void RemoveEmptyDirectory(const std::string& name) { ::RemoveDirectoryA(name.c_str()); }
+
+bool IsOnPath(const std::string& program) {
+  char found[MAX_PATH];
+  return ::SearchPathA(nullptr, program.c_str(), ".exe", sizeof found, found, nullptr) != 0;
+}
+
+int RunAndWait(const std::vector<std::string>& argv) {
+  std::string line;
+  for (const std::string& argument : argv) {
+    if (!line.empty()) line.push_back(' ');
+    line.append(QuotedArgument(argument));
+  }
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    return -1;
+  }
+  ::WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD status = 0;
+  const bool exited = ::GetExitCodeProcess(process.hProcess, &status) != 0;
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+  return exited ? static_cast<int>(status) : -1;
 }
 
 }  // namespace rastrel::platform
