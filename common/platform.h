@@ -87,6 +87,8 @@ std::int64_t FileModifiedTime(const std::string& name);
 void SetFileModifiedTime(const std::string& name, std::int64_t seconds);
 // Removes the folder `name` if it is empty; nothing to report otherwise.
 void RemoveEmptyDirectory(const std::string& name);
+// How this system's users get GDAL's programs, after "install GDAL".
+std::string_view GdalInstallAdvice();
 // Whether `program` is found in a folder of the PATH.
 bool IsOnPath(const std::string& program);
 // Runs `argv` (its program found on the PATH) and waits for it: its exit

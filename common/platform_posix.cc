@@ -234,6 +234,8 @@ void SetFileModifiedTime(const std::string& name, std::int64_t seconds) {
 
 void RemoveEmptyDirectory(const std::string& name) { ::rmdir(name.c_str()); }
 
+std::string_view GdalInstallAdvice() { return "(apt-get install gdal-bin)"; }
+
 bool IsOnPath(const std::string& program) {
   const char* path = std::getenv("PATH");
   std::string_view folders = path != nullptr ? path : "";

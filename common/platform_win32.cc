@@ -248,6 +248,8 @@ void SetFileModifiedTime(const std::string& name, std::int64_t seconds) {
 
 void RemoveEmptyDirectory(const std::string& name) { ::RemoveDirectoryA(name.c_str()); }
 
+std::string_view GdalInstallAdvice() { return "(it comes with QGIS and OSGeo4W) and put its bin folder on the PATH"; }
+
 bool IsOnPath(const std::string& program) {
   char found[MAX_PATH];
   return ::SearchPathA(nullptr, program.c_str(), ".exe", sizeof found, found, nullptr) != 0;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <thread>
 
@@ -106,12 +107,20 @@ class MapRun {
 void MapRun::CheckMachine() const {
   auto need = [](const char* program) {
     if (!platform::IsOnPath(program)) {
-      throw Refusal{std::string(program) + " not found: install GDAL (apt-get install gdal-bin)"};
+      throw Refusal{std::string(program) + " not found: install GDAL " + std::string(platform::GdalInstallAdvice())};
     }
   };
   if (options_.geotiff || options_.mbtiles) need("gdal_translate");
   if (options_.mbtiles) need("gdaladdo");
-  const std::int64_t needed = static_cast<std::int64_t>(columns_ * rows_) * kPngBytesPerTile;
+  // A row of tiles is held in memory a few times over; a 32-bit process has
+  // room for rows of some thousands of tiles only.
+  const std::uint64_t row_bytes = std::uint64_t{columns_} * kTileArea * 3;
+  if (row_bytes > SIZE_MAX / 16) {
+    throw Refusal{FormatText("the map of %d x %d tiles is too wide for this program's memory: make it as maps of "
+                             "fewer columns", {columns_, rows_})};
+  }
+  const std::int64_t needed =
+      static_cast<std::int64_t>(columns_) * static_cast<std::int64_t>(rows_) * kPngBytesPerTile;
   const std::int64_t free = platform::FreeDiskBytes(".");
   if (free >= 0 && needed > free) {
     throw Refusal{FormatText("the map of %d x %d tiles needs about %d MB, and this folder has %d MB",

@@ -26,7 +26,7 @@ sys.path.insert(0, str(Path(__file__).parent / "e2e"))
 import cases  # noqa: E402  (PNG tiles and the merged tile images they give)
 
 PROGRAMS = ["rastrel-merge", "rastrel1", "rastrel2"]
-SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "msvcrt.dll", "advapi32.dll", "ntdll.dll"}
+SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "msvcrt.dll", "advapi32.dll", "ntdll.dll", "winhttp.dll"}
 EXAMPLES = ["examples/merge_fn.cmd", "examples/merge_fn.sh"]
 LINUX_LAYOUT = [*[f"bin/{p}" for p in ["rastrel-map", *PROGRAMS]], *[f"share/doc/rastrel/{f}" for f in [
     "LICENSE", "README.md", "changelog.gz", "copyright", *EXAMPLES]], "share/lintian/overrides/rastrel",
@@ -85,12 +85,12 @@ def check_rebuild(made, source_dir, preset, sources):
 
 
 def check_windows(build_dir, made, objdump):
-    for program in PROGRAMS:
+    for program in ["rastrel-map", *PROGRAMS]:
         dlls = {d.lower() for d in re.findall(r"DLL Name: (\S+)", run([objdump, "-p", f"{build_dir}/{program}.exe"]))}
         check(f"{program}.exe imports only system DLLs", bool(dlls) and dlls <= SYSTEM_DLLS, True)
     (name, path), = made.items()
     check("ZIP", sorted(zipfile.ZipFile(path).namelist()),
-          [f"{name[:-4]}/{f}" for f in ["LICENSE", "README.md", *EXAMPLES, "rastrel-merge.exe", "rastrel1.exe",
+          [f"{name[:-4]}/{f}" for f in ["LICENSE", "README.md", *EXAMPLES, "rastrel-map.exe", "rastrel-merge.exe", "rastrel1.exe",
                                                "rastrel2.exe"]])
 
 
