@@ -41,7 +41,6 @@ constexpr int kPngLevel = 4;
 // A map's PNG takes about a third of its raw image (196,608 bytes a tile) at
 // worst; the run needs that much free beside the tiles.
 constexpr std::int64_t kPngBytesPerTile = 65536;
-constexpr const char* kLayerNames[] = {"tiles_map", "tiles_cyk", "tiles_tur"};
 
 // A step that failed: its one line, and the run ends with status 1.
 struct Failure {
@@ -79,6 +78,9 @@ class MapRun {
  private:
   void CheckMachine() const;
   std::vector<LayerFile> LayerFiles() const;
+  TileKey ColumnKey(std::size_t column) const { return KeyAt(options_.block.X(), static_cast<std::int32_t>(column)); }
+  // Rows from the north: the last key of the range first.
+  TileKey RowKey(std::size_t row) const { return KeyAt(options_.block.Y(), static_cast<std::int32_t>(rows_ - 1 - row)); }
   std::string TileName(std::size_t column, std::size_t row) const;
   void JoinRows(TileFetcher& fetcher);
   void MergeRow(std::size_t row, std::vector<unsigned char>& strip);
@@ -129,21 +131,16 @@ void MapRun::CheckMachine() const {
 }
 
 std::string MapRun::TileName(std::size_t column, std::size_t row) const {
-  const TileKey x = KeyAt(options_.block.X(), static_cast<std::int32_t>(column));
-  // Rows from the north: the last key of the range first.
-  const TileKey y = KeyAt(options_.block.Y(), static_cast<std::int32_t>(rows_ - 1 - row));
-  return std::string(KeyLabel(x).View()) + "_" + std::string(KeyLabel(y).View());
+  return std::string(KeyLabel(ColumnKey(column)).View()) + "_" + std::string(KeyLabel(RowKey(row)).View());
 }
 
 std::vector<LayerFile> MapRun::LayerFiles() const {
   std::vector<LayerFile> files;
   for (std::size_t row = 0; row < rows_; ++row) {
-    const TileKey y = KeyAt(options_.block.Y(), static_cast<std::int32_t>(rows_ - 1 - row));
     for (std::size_t column = 0; column < columns_; ++column) {
-      const TileKey x = KeyAt(options_.block.X(), static_cast<std::int32_t>(column));
-      for (std::size_t layer = 0; layer < 3; ++layer) {
-        files.push_back({row, layer, TileUrl(layer, x, y),
-                         work_ + "/" + std::string(kLayerFolders[layer]) + TileName(column, row)});
+      const std::string tile = TileName(column, row);
+      for (std::size_t layer = 0; layer < std::size(kLayerFolders); ++layer) {
+        files.push_back({row, layer, TileUrl(layer, ColumnKey(column), RowKey(row)), Work(LayerFileName(layer, tile))});
       }
     }
   }
@@ -189,8 +186,8 @@ void MapRun::JoinRows(TileFetcher& fetcher) {
 
 void MapRun::MakeFolders() const {
   CheckIoOr(platform::MakeDirectory(work_), "cannot make the work folder " + work_);
-  for (const char* layer : kLayerNames) {
-    CheckIoOr(platform::MakeDirectory(Work(layer)), "cannot make the folders for the tiles in " + work_);
+  for (std::string_view layer : kLayerFolders) {
+    CheckIoOr(platform::MakeDirectory(Work(std::string(layer))), "cannot make the folders for the tiles in " + work_);
   }
 }
 
@@ -263,7 +260,7 @@ void MapRun::CleanUp() {
   if (png_open_) platform::CloseFile(png_file_);
   png_open_ = false;
   for (const std::string ending : {".png", ".palette.png", ".map", ".tif", ".mbtiles"}) platform::RemoveFile(Work(name_ + ending));
-  for (const char* layer : kLayerNames) platform::RemoveEmptyDirectory(Work(layer));
+  for (std::string_view layer : kLayerFolders) platform::RemoveEmptyDirectory(Work(std::string(layer)));
   platform::RemoveEmptyDirectory(work_);
 }
 

@@ -23,24 +23,11 @@ std::uint32_t BigEndian(const unsigned char* bytes) {
 
 int BitDepthFor(std::size_t colours) { return colours <= 2 ? 1 : colours <= 4 ? 2 : colours <= 16 ? 4 : 8; }
 
-// Reverses a PNG filter on one row of 8-bit RGB, one loop a filter type.
+// Reverses a PNG filter on one row of 8-bit RGB.
 void Unfilter(int type, unsigned char* row, const unsigned char* above, std::size_t size) {
-  auto undo = [&](auto predicted) {
-    for (std::size_t i = 0; i < size; ++i) {
-      const int left = i >= 3 ? row[i - 3] : 0, up_left = i >= 3 ? above[i - 3] : 0;
-      row[i] = static_cast<unsigned char>(row[i] + predicted(left, above[i], up_left));
-    }
-  };
-  switch (type) {
-    case 1:
-      return undo([](int left, int, int) { return left; });
-    case 2:
-      for (std::size_t i = 0; i < size; ++i) row[i] = static_cast<unsigned char>(row[i] + above[i]);
-      return;
-    case 3:
-      return undo([](int left, int up, int) { return (left + up) / 2; });
-    case 4:
-      return undo(PaethPredictor);
+  for (std::size_t i = 0; i < size; ++i) {
+    const int left = i >= 3 ? row[i - 3] : 0, up_left = i >= 3 ? above[i - 3] : 0;
+    row[i] = static_cast<unsigned char>(row[i] + PngPrediction(type, left, above[i], up_left));
   }
 }
 

@@ -19,17 +19,6 @@ void AppendBigEndian(std::string& out, std::uint32_t value) {
   for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((value >> shift) & 0xFF);
 }
 
-// The byte PNG filter `type` (0 none, 1 sub, 2 up, 3 average, 4 Paeth)
-// predicts from the byte to the left, the one above and the one above that.
-template <int type>
-int Predicted(int left, int up, int up_left) {
-  if constexpr (type == 1) return left;
-  if constexpr (type == 2) return up;
-  if constexpr (type == 3) return (left + up) / 2;
-  if constexpr (type == 4) return PaethPredictor(left, up, up_left);
-  return 0;
-}
-
 unsigned Magnitude(unsigned char filtered) { return filtered < 128 ? filtered : 256u - filtered; }
 
 // Filters a row into `out`, or with `out` null only sums the filtered bytes
@@ -40,7 +29,7 @@ std::uint64_t FilterRowAs(const unsigned char* row, const unsigned char* above, 
   std::uint64_t cost = 0;
   unsigned char first[kPixelBytes];
   for (std::size_t i = 0; i < kPixelBytes; ++i) {
-    first[i] = static_cast<unsigned char>(row[i] - Predicted<type>(0, above[i], 0));
+    first[i] = static_cast<unsigned char>(row[i] - PngPrediction(type, 0, above[i], 0));
     cost += Magnitude(first[i]);
   }
   const unsigned char* left = row;
@@ -49,13 +38,13 @@ std::uint64_t FilterRowAs(const unsigned char* row, const unsigned char* above, 
     std::uint64_t sum = 0;
     for (std::size_t i = kPixelBytes; i < size; ++i) {
       sum += Magnitude(static_cast<unsigned char>(
-          row[i] - Predicted<type>(left[i - kPixelBytes], above[i], up_left[i - kPixelBytes])));
+          row[i] - PngPrediction(type, left[i - kPixelBytes], above[i], up_left[i - kPixelBytes])));
     }
     return cost + sum;
   }
   std::copy_n(first, kPixelBytes, out);
   for (std::size_t i = kPixelBytes; i < size; ++i) {
-    out[i] = static_cast<unsigned char>(row[i] - Predicted<type>(left[i - kPixelBytes], above[i], up_left[i - kPixelBytes]));
+    out[i] = static_cast<unsigned char>(row[i] - PngPrediction(type, left[i - kPixelBytes], above[i], up_left[i - kPixelBytes]));
   }
   return cost;
 }

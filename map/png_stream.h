@@ -25,6 +25,18 @@ inline int PaethPredictor(int left, int up, int up_left) {
   return to_left <= to_up && to_left <= to_corner ? left : nearer_up;
 }
 
+// What PNG filter `type` (0 none, 1 sub, 2 up, 3 average, 4 Paeth) predicts
+// a byte to be from the byte to its left, the one above and the one above that.
+inline int PngPrediction(int type, int left, int up, int up_left) {
+  switch (type) {
+    case 1: return left;
+    case 2: return up;
+    case 3: return (left + up) / 2;
+    case 4: return PaethPredictor(left, up, up_left);
+    default: return 0;
+  }
+}
+
 class PngStream {
  public:
   // Takes the file's bytes in order; raises to stop.

@@ -38,21 +38,6 @@ std::string Sample(const std::string& body) {
   return text;
 }
 
-// Writes a file under a temporary name and renames it, so that it is whole or absent.
-platform::IoStatus WriteWhole(const std::string& name, const std::string& bytes, std::int64_t modified) {
-  const std::string temporary = name + ".part";
-  platform::FileHandle file = 0;
-  platform::IoStatus status = platform::OpenFile(temporary, platform::OpenMode::kCreate, file);
-  if (status.Failed()) return status;
-  status = platform::WriteFile(file, bytes.data(), bytes.size());
-  const platform::IoStatus closed = platform::CloseFile(file);
-  if (!status.Failed()) status = closed;
-  if (!status.Failed() && modified >= 0) platform::SetFileModifiedTime(temporary, modified);
-  if (!status.Failed()) status = platform::RenameFile(temporary, name);
-  if (status.Failed()) platform::RemoveFile(temporary);
-  return status;
-}
-
 }  // namespace
 
 TileFetcher::TileFetcher(std::vector<LayerFile> files, std::size_t rows, FetchSettings settings)
@@ -173,7 +158,8 @@ TileFetcher::Result TileFetcher::Store(const LayerFile& file, const fetch::Answe
   // An empty base is a missing one, asked for again next time; an empty
   // overlay is kept, as nothing is drawn there.
   if (answer.body.empty() && file.layer == 0) return Result::kMissing;
-  const platform::IoStatus status = WriteWhole(file.file, answer.body, answer.last_modified);
+  const platform::IoStatus status = WriteWholeFile(file.file, answer.body);
+  if (!status.Failed() && answer.last_modified >= 0) platform::SetFileModifiedTime(file.file, answer.last_modified);
   if (status.Failed()) {
     Stop("cannot write " + file.file + ": " + InOutMessage(status));
     return Result::kStopped;

@@ -22,22 +22,9 @@ void Note(const std::string& line) {
   rastrel::platform::WriteStderr(text.data(), text.size());
 }
 
-// Written under a temporary name and renamed, so a tile image is whole or absent.
 void WriteTileImage(const std::string& tile, const Pixels& image) {
-  namespace platform = rastrel::platform;
-  const std::string name = "tg/aa_" + tile + ".pnm";
-  const std::string temporary = name + ".tmp";
-  const std::string ppm = rastrel::TilePpm(image);
-  platform::FileHandle file = 0;
-  rastrel::CheckIo(platform::OpenFile(temporary, platform::OpenMode::kCreate, file));
-  platform::IoStatus status = platform::WriteFile(file, ppm.data(), ppm.size());
-  const platform::IoStatus closed = platform::CloseFile(file);
-  if (!status.Failed()) status = closed;
-  if (!status.Failed()) status = platform::RenameFile(temporary, name);
-  if (status.Failed()) {
-    platform::RemoveFile(temporary);
-    rastrel::RaiseInOutError(status);
-  }
+  const rastrel::platform::IoStatus status = rastrel::WriteWholeFile("tg/aa_" + tile + ".pnm", rastrel::TilePpm(image));
+  if (status.Failed()) rastrel::RaiseInOutError(status);
 }
 
 void MergeTile(const std::string& tile) { WriteTileImage(tile, rastrel::MergeTile("", tile, Note)); }

@@ -60,16 +60,33 @@ Layer LoadLayer(const std::string& name, int channels, Pixels& pixels) {
   return !status.Failed() && DecodeTilePng(png, channels, pixels) ? Layer::kLoaded : Layer::kBad;
 }
 
+std::string LayerFileName(std::size_t layer, std::string_view tile) {
+  return std::string(kLayerFolders[layer]).append("/13_").append(tile);
+}
+
+platform::IoStatus WriteWholeFile(const std::string& name, std::string_view bytes) {
+  const std::string temporary = name + ".tmp";
+  platform::FileHandle file = 0;
+  platform::IoStatus status = platform::OpenFile(temporary, platform::OpenMode::kCreate, file);
+  if (status.Failed()) return status;
+  status = platform::WriteFile(file, bytes.data(), bytes.size());
+  const platform::IoStatus closed = platform::CloseFile(file);
+  if (!status.Failed()) status = closed;
+  if (!status.Failed()) status = platform::RenameFile(temporary, name);
+  if (status.Failed()) platform::RemoveFile(temporary);
+  return status;
+}
+
 Pixels MergeTile(const std::string& folder, const std::string& tile, const MergeNote& note) {
   Pixels image;
-  const std::string base = std::string(kLayerFolders[0]) + tile;
+  const std::string base = LayerFileName(0, tile);
   if (LoadLayer(folder + base, 3, image) != Layer::kLoaded) {
     note(base + " is missing or not a 256 x 256 PNG, a white tile stands in");
     image.assign(kTileArea * 3, 255);
   }
   Pixels overlay;
   for (std::size_t layer = 1; layer < std::size(kLayerFolders); ++layer) {
-    const std::string name = std::string(kLayerFolders[layer]) + tile;
+    const std::string name = LayerFileName(layer, tile);
     const Layer loaded = LoadLayer(folder + name, 4, overlay);
     if (loaded == Layer::kLoaded) LayOver(image, overlay);
     if (loaded == Layer::kBad) note(name + " is not a 256 x 256 PNG, left out");

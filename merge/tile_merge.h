@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform.h"
+
 namespace rastrel {
 
 inline constexpr int kTileSide = 256;
@@ -34,8 +36,15 @@ enum class Layer { kLoaded, kAbsent, kBad };
 // servers have no tile where there is nothing to draw.
 Layer LoadLayer(const std::string& name, int channels, Pixels& pixels);
 
-// The layer folders under a tile folder, base first, as "FOLDER/13_".
-inline constexpr std::string_view kLayerFolders[] = {"tiles_map/13_", "tiles_cyk/13_", "tiles_tur/13_"};
+// The layer folders under a tile folder, base first.
+inline constexpr std::string_view kLayerFolders[] = {"tiles_map", "tiles_cyk", "tiles_tur"};
+
+// A layer's file of the tile X_Y, below its tile folder.
+std::string LayerFileName(std::size_t layer, std::string_view tile);
+
+// Writes `bytes` under a temporary name and renames it to `name`, so the file
+// is whole or absent; the temporary file is removed after a failure.
+platform::IoStatus WriteWholeFile(const std::string& name, std::string_view bytes);
 
 // Gets a line about a layer left out or replaced, naming it from its layer folder.
 using MergeNote = std::function<void(const std::string& line)>;

@@ -6,24 +6,15 @@ and GDAL, where it is installed, says where the map lies."""
 import math
 import os
 import shutil
-import struct
 import subprocess
 import sys
-import zlib
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests" / "e2e"))
+from cases import png  # noqa: E402  (a PNG of 256 x 256 pixels)
 from tile_server import TileServer  # noqa: E402
 
 COLUMNS, ROWS = [0x7EB1, 0x7EB9, 0x7EC1], [0x8049, 0x8041]  # west to east, north to south
-
-
-def png(width, colour_type, rows):
-    def chunk(kind, data):
-        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
-    header = struct.pack(">IIBBBBB", width, len(rows), 8, colour_type, 0, 0, 0)
-    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) +
-            chunk(b"IDAT", zlib.compress(b"".join(b"\0" + bytes(row) for row in rows))) + chunk(b"IEND", b""))
 
 
 def land(x, y):
@@ -51,7 +42,7 @@ def tile(layer, column, row):
             else:
                 line += route(abs(x - 0.6 * y - 150) / 1.17, (30, 60, 220))
         pixels.append(line)
-    return png(256, 2 if layer == "turist" else 6, pixels)
+    return png(2 if layer == "turist" else 6, 8, [bytes(line) for line in pixels])
 
 
 def main():

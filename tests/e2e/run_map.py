@@ -137,7 +137,10 @@ def url(layer, tile):
 
 def paused(seconds, at):
     """The requests for `at`: the second came `seconds` or more after the first."""
-    return lambda log: [t for t, p, _ in log if p == at][1] - [t for t, p, _ in log if p == at][0] >= seconds - 0.05
+    def check(log):
+        first, second, *_ = [t for t, p, _ in log if p == at]
+        return second - first >= seconds - 0.05
+    return check
 
 
 NO_BASE = {**STOCK, NE: (None, None, None)}
