@@ -1,11 +1,16 @@
 // The HTTP interface on WinHTTP, part of Windows: one session a connection,
 // which keeps its connections alive between requests. The proxy is
-// http_proxy (with no_proxy) where set, as curl for Windows reads them, else
-// the system's settings.
+// http_proxy, https_proxy and no_proxy where set, as curl for Windows reads
+// them, else the system's settings.
 #include <windows.h>
 #include <winhttp.h>
 
+#include <atomic>
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
 #include <thread>
 
 #include "fetch.h"
@@ -22,9 +27,13 @@ std::wstring Wide(const std::string& text) {
   return wide;
 }
 
-std::string Environment(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr ? value : "";
+// The first of the names set, as curl takes http_proxy only in lower case.
+std::string Environment(std::initializer_list<const char*> names) {
+  for (const char* name : names) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return value;
+  }
+  return "";
 }
 
 // "http://host:port/" as WinHTTP wants a proxy: host:port alone.
@@ -34,6 +43,26 @@ std::string ProxyHost(std::string proxy) {
   const std::size_t slash = proxy.find('/');
   if (slash != std::string::npos) proxy.erase(slash);
   return proxy;
+}
+
+// no_proxy ("example.com,.example.org,*") as a WinHTTP bypass list: each
+// name alone and with its subdomains.
+std::string BypassList() {
+  std::string list, name;
+  const std::string names = Environment({"no_proxy", "NO_PROXY"}) + ',';
+  for (const char c : names) {
+    if (c != ',' && c != ' ') {
+      name += c;
+      continue;
+    }
+    if (name.starts_with('.')) name.erase(0, 1);
+    if (name.empty()) continue;
+    if (!list.empty()) list += ';';
+    list += name;
+    if (name != "*") list.append(";*.").append(name);
+    name.clear();
+  }
+  return list;
 }
 
 std::int64_t SecondsSince1970(const SYSTEMTIME& time) {
@@ -80,23 +109,52 @@ class Handle {
   HINTERNET handle_;
 };
 
-class WinHttpConnection : public Connection {
- public:
-  WinHttpConnection(const std::string& user_agent, StopCheck stop) : stop_(std::move(stop)) {
-    const std::string proxy = ProxyHost(Environment("http_proxy"));
-    session_ = ::WinHttpOpen(Wide(user_agent).c_str(),
-                             proxy.empty() ? WINHTTP_ACCESS_TYPE_DEFAULT_PROXY : WINHTTP_ACCESS_TYPE_NAMED_PROXY,
-                             proxy.empty() ? WINHTTP_NO_PROXY_NAME : Wide(proxy).c_str(),
-                             proxy.empty() ? WINHTTP_NO_PROXY_BYPASS : Wide(Environment("no_proxy")).c_str(), 0);
-    // As curl: a minute without a byte is a connection that has stopped.
-    ::WinHttpSetTimeouts(session_, 30000, 30000, 60000, 60000);
-  }
-  ~WinHttpConnection() override { ::WinHttpCloseHandle(session_); }
+// The URL a Location header points to, from the URL that was answered.
+std::wstring Resolve(const std::wstring& from, const std::wstring& location) {
+  if (location.find(L"://") != std::wstring::npos) return location;
+  const std::size_t host = from.find(L"://") + 3;
+  if (location.starts_with(L"//")) return from.substr(0, host - 2) + location;
+  const std::size_t path = std::min(from.find(L'/', host), from.size());
+  if (location.starts_with(L'/')) return from.substr(0, path) + location;
+  const std::size_t folder = from.rfind(L'/');
+  return (folder == std::wstring::npos || folder < path ? from.substr(0, path) : from.substr(0, folder)) + L'/' +
+         location;
+}
 
-  Answer Get(const Request& request) override {
+bool IsRedirect(long status) {
+  return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// The requests of one connection, made on the calling thread: a WinHTTP
+// session for http and one for https, each through its scheme's proxy.
+class Session {
+ public:
+  Session(const std::string& user_agent, StopCheck stop) : user_agent_(Wide(user_agent)), stop_(std::move(stop)) {}
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+  ~Session() {
+    request_.reset();
+    connect_.reset();
+    for (HINTERNET session : sessions_) {
+      if (session != nullptr) ::WinHttpCloseHandle(session);
+    }
+  }
+
+  // Redirects are followed here, not by WinHTTP, so that each URL goes through
+  // the proxy of its own scheme.
+  Answer Get(const Request& request) {
+    std::wstring url = Wide(request.url);
     Answer answer;
-    DWORD error = Send(request, answer);
-    if (error == ERROR_SUCCESS) error = Receive(request, answer);
+    DWORD error = ERROR_SUCCESS;
+    for (int redirects = 0; error == ERROR_SUCCESS; ++redirects) {
+      answer = Answer{};
+      error = Send(url, request, answer);
+      if (error == ERROR_SUCCESS) error = Receive(request, answer);
+      const std::wstring location = Header(WINHTTP_QUERY_LOCATION);
+      if (error != ERROR_SUCCESS || !IsRedirect(answer.status) || location.empty()) break;
+      if (redirects == 10) error = ERROR_WINHTTP_REDIRECT_FAILED;
+      url = Resolve(url, location);
+    }
     if (error != ERROR_SUCCESS) {
       answer.outcome = stop_() ? Outcome::kStopped : OutcomeOf(error);
       answer.error = "Windows error " + std::to_string(error);
@@ -105,24 +163,61 @@ class WinHttpConnection : public Connection {
   }
 
  private:
-  DWORD Send(const Request& request, Answer& answer) {
-    const std::wstring url = Wide(request.url);
+  HINTERNET SessionFor(bool secure) {
+    HINTERNET& session = sessions_[secure ? 1 : 0];
+    if (session != nullptr) return session;
+    // curl's names: http_proxy only in lower case, https_proxy in either.
+    const std::string proxy =
+        ProxyHost(secure ? Environment({"https_proxy", "HTTPS_PROXY"}) : Environment({"http_proxy"}));
+    session = ::WinHttpOpen(user_agent_.c_str(),
+                            proxy.empty() ? WINHTTP_ACCESS_TYPE_DEFAULT_PROXY : WINHTTP_ACCESS_TYPE_NAMED_PROXY,
+                            proxy.empty() ? WINHTTP_NO_PROXY_NAME : Wide(proxy).c_str(),
+                            proxy.empty() ? WINHTTP_NO_PROXY_BYPASS : Wide(BypassList()).c_str(), 0);
+    // As curl: a minute without a byte is a connection that has stopped.
+    if (session != nullptr) ::WinHttpSetTimeouts(session, 30000, 30000, 60000, 60000);
+    return session;
+  }
+
+  std::wstring Header(DWORD which) const {
+    wchar_t text[2048];
+    DWORD size = sizeof text;
+    if (request_ == nullptr || !::WinHttpQueryHeaders(request_->get(), which, WINHTTP_HEADER_NAME_BY_INDEX, text,
+                                                      &size, WINHTTP_NO_HEADER_INDEX)) {
+      return L"";
+    }
+    return std::wstring(text, size / sizeof(wchar_t));
+  }
+
+  DWORD Open(const std::wstring& url) {
     URL_COMPONENTS parts = {};
     parts.dwStructSize = sizeof parts;
     parts.dwHostNameLength = parts.dwUrlPathLength = parts.dwExtraInfoLength = static_cast<DWORD>(-1);
     if (!::WinHttpCrackUrl(url.c_str(), 0, 0, &parts)) return ::GetLastError();
+    const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
     const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
     const std::wstring path = std::wstring(parts.lpszUrlPath, parts.dwUrlPathLength) +
                               std::wstring(parts.lpszExtraInfo, parts.dwExtraInfoLength);
-    if (host != host_ || parts.nPort != port_) {
-      connect_ = std::make_unique<Handle>(::WinHttpConnect(session_, host.c_str(), parts.nPort, 0));
+    request_.reset();
+    if (connect_ == nullptr || secure != secure_ || host != host_ || parts.nPort != port_) {
+      const HINTERNET session = SessionFor(secure);
+      if (session == nullptr) return ::GetLastError();
+      connect_ = std::make_unique<Handle>(::WinHttpConnect(session, host.c_str(), parts.nPort, 0));
+      if (connect_->get() == nullptr) return ::GetLastError();
+      secure_ = secure;
       host_ = host;
       port_ = parts.nPort;
     }
-    request_ = std::make_unique<Handle>(::WinHttpOpenRequest(
-        connect_->get(), L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-        parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
+    request_ = std::make_unique<Handle>(::WinHttpOpenRequest(connect_->get(), L"GET", path.c_str(), nullptr,
+                                                             WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                             secure ? WINHTTP_FLAG_SECURE : 0));
     if (request_->get() == nullptr) return ::GetLastError();
+    DWORD no_redirects = WINHTTP_DISABLE_REDIRECTS;
+    ::WinHttpSetOption(request_->get(), WINHTTP_OPTION_DISABLE_FEATURE, &no_redirects, sizeof no_redirects);
+    return ERROR_SUCCESS;
+  }
+
+  DWORD Send(const std::wstring& url, const Request& request, Answer& answer) {
+    if (const DWORD error = Open(url); error != ERROR_SUCCESS) return error;
     std::wstring headers;
     if (request.if_modified_since >= 0) headers = L"If-Modified-Since: " + HttpDate(request.if_modified_since);
     if (!::WinHttpSendRequest(request_->get(), headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
@@ -134,12 +229,7 @@ class WinHttpConnection : public Connection {
     ::WinHttpQueryHeaders(request_->get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
     answer.status = static_cast<long>(status);
-    wchar_t type[256];
-    size = sizeof type;
-    if (::WinHttpQueryHeaders(request_->get(), WINHTTP_QUERY_CONTENT_TYPE, WINHTTP_HEADER_NAME_BY_INDEX, type, &size,
-                              WINHTTP_NO_HEADER_INDEX)) {
-      for (std::size_t i = 0; i < size / sizeof(wchar_t); ++i) answer.content_type += static_cast<char>(type[i]);
-    }
+    for (const wchar_t c : Header(WINHTTP_QUERY_CONTENT_TYPE)) answer.content_type += static_cast<char>(c);
     SYSTEMTIME modified;
     size = sizeof modified;
     if (::WinHttpQueryHeaders(request_->get(), WINHTTP_QUERY_LAST_MODIFIED | WINHTTP_QUERY_FLAG_SYSTEMTIME,
@@ -179,11 +269,87 @@ class WinHttpConnection : public Connection {
     return ERROR_SUCCESS;
   }
 
+  std::wstring user_agent_;
   StopCheck stop_;
-  HINTERNET session_;
+  HINTERNET sessions_[2] = {};  // http, https
   std::unique_ptr<Handle> connect_, request_;
+  bool secure_ = false;
   std::wstring host_;
   INTERNET_PORT port_ = 0;
+};
+
+// A synchronous WinHTTP call that stalls returns only at its timeout, a
+// minute later, and a stop must not wait for that. So each request is made on
+// a thread of the connection's own while the caller waits for it, asking
+// every tenth of a second whether to stop. A request given up on is left to
+// end by itself: its thread owns all it touches, and nothing it fetches is
+// used.
+class WinHttpConnection : public Connection {
+ public:
+  WinHttpConnection(const std::string& user_agent, StopCheck stop)
+      : stop_(std::move(stop)), shared_(std::make_shared<Shared>(user_agent)), worker_(Serve, shared_) {}
+  WinHttpConnection(const WinHttpConnection&) = delete;
+  WinHttpConnection& operator=(const WinHttpConnection&) = delete;
+  ~WinHttpConnection() override {
+    {
+      const std::lock_guard lock(shared_->mutex);
+      shared_->quit = true;
+    }
+    shared_->changed.notify_all();
+    if (shared_->given_up) {
+      worker_.detach();
+    } else {
+      worker_.join();
+    }
+  }
+
+  Answer Get(const Request& request) override {
+    Answer answer;
+    answer.outcome = Outcome::kStopped;
+    if (shared_->given_up) return answer;
+    std::unique_lock lock(shared_->mutex);
+    shared_->request = request;
+    shared_->waiting = true;
+    shared_->changed.notify_all();
+    while (!shared_->changed.wait_for(lock, std::chrono::milliseconds(100), [this] { return !shared_->waiting; })) {
+      if (stop_()) {
+        shared_->given_up = true;
+        return answer;
+      }
+    }
+    return std::move(shared_->answer);
+  }
+
+ private:
+  struct Shared {
+    // The worker asks only this flag: it may outlive the caller's stop check.
+    explicit Shared(const std::string& user_agent) : session(user_agent, [this] { return given_up.load(); }) {}
+    std::atomic<bool> given_up = false;
+    Session session;
+    std::mutex mutex;
+    std::condition_variable changed;
+    Request request;
+    Answer answer;
+    bool waiting = false, quit = false;
+  };
+
+  static void Serve(std::shared_ptr<Shared> shared) {
+    std::unique_lock lock(shared->mutex);
+    for (;;) {
+      shared->changed.wait(lock, [&] { return shared->waiting || shared->quit; });
+      if (shared->quit) return;
+      lock.unlock();
+      Answer answer = shared->session.Get(shared->request);
+      lock.lock();
+      shared->answer = std::move(answer);
+      shared->waiting = false;
+      shared->changed.notify_all();
+    }
+  }
+
+  StopCheck stop_;
+  std::shared_ptr<Shared> shared_;
+  std::thread worker_;
 };
 
 }  // namespace

@@ -19,6 +19,8 @@ import cases
 from tile_server import LAST_MODIFIED, TileServer
 
 HOST = "tiles.example.com"
+CONSOLE_CTRL = None  # the Windows helper that sends a console Ctrl-C
+WINDOWS = False  # a Windows build under Wine
 LAYERS = {"turist": "map", "tcyklo": "cyk", "ttur": "tur"}
 KEYS = ["--keys", "7eb1", "7eb9", "8041", "8049", "m"]
 BOX = ["14.3292", "49.6760", "14.3525", "49.6911", "m"]  # inside the same 2 x 2 tiles
@@ -28,7 +30,8 @@ STOCK = {NW: (cases.BASES["1_1"], cases.OVERLAYS["2_1"], None), NE: (cases.BASES
          SW: (cases.BASES["1_3"], None, cases.OVERLAYS["2_4"]), SE: (cases.BASES["1_5"], cases.OVERLAYS["2_3"], None)}
 SOLID = [(cases.png(2, 8, cases.image(lambda x, y, c=c: c)), lambda x, y, c=c: c) for c in
          [(0, 0, 0), (255, 255, 255), (9, 8, 7), (200, 100, 50)]]
-MAP = cases.map_file("m", 451424, 5504672, 511, 511, 453472, 5502624)
+CALIBRATION = (451424, 5504672, 511, 511, 453472, 5502624)
+MAP = cases.map_file("m", *CALIBRATION)
 WHITE = lambda x, y: (255, 255, 255)
 
 
@@ -99,9 +102,10 @@ class MapCase:
     `before`: files in the folder; `files`: all of them after (None: the stock cache, m.png and m.map); `png`: the
     map's pixels; `stderr`: its lines, without "rastrel-map: "; `requests`: a check of the server's log, true when
     right; `then`: a case run after it in the same folder; `interrupt`: a signal sent once the server has stalled; `needs`:
-    "posix" (not under Wine), "dev_full", each with the reason."""
+    "posix" (not under Wine), "dev_full", each with the reason; `map`: the map's name."""
     DEFAULTS = dict(args=KEYS, served=None, scripts={}, before={}, modified={}, status=0, stderr="", files=None,
-                    png=None, depth_and_colours=(8, 2), requests=None, env={}, then=None, interrupt=None, needs={})
+                    png=None, depth_and_colours=(8, 2), requests=None, env={}, then=None, interrupt=None, needs={},
+                    map="m")
 
     def __init__(self, name, **given):
         self.__dict__.update(self.DEFAULTS, name=name, **given)
@@ -109,8 +113,8 @@ class MapCase:
             self.served = served()
         if self.files is None:
             self.files = {**cache(), "m.map": MAP}
-        if self.status == 0 and "m.png" not in self.files and "--block" not in self.args:
-            self.files["m.png"], self.png = None, self.png or image()
+        if self.status == 0 and self.map + ".png" not in self.files and "--block" not in self.args:
+            self.files[self.map + ".png"], self.png = None, self.png or image()
 
 
 def lines(*texts):
@@ -228,17 +232,33 @@ def all_cases():
                              " 1 base and 5 overlay tiles were missing on the server (white where a base is missing), "
                              "running again fetches them")),
         # One connection, so every file before the stalled one is settled.
+        # SIGINT is a console Ctrl-C on Windows; closing the console (SIGTERM) cannot be sent there.
         *[MapCase(f"{name} mid-tile, then again", args=["--connections", "1", *KEYS], interrupt=number,
-                  needs={"posix": "POSIX signals"}, scripts={path("tcyklo", SE): ["half:30"]}, status=128 + number,
+                  needs=needs, scripts={path("tcyklo", SE): ["half:30"]}, status=128 + number,
                   files=cache(but=[("tcyklo", SE)]),
                   stderr=lines(KEYS_LINE, "interrupted; the complete tiles are kept in m_tiles, run again to go on"),
                   then=MapCase("again", stderr=made(DOWNLOAD.format(6, 6, 0, 5))))
-          for name, number in [("SIGINT", signal.SIGINT), ("SIGTERM", signal.SIGTERM)]],
+          for name, number, needs in [("SIGINT (Ctrl-C)", signal.SIGINT, {}),
+                                      ("SIGTERM", signal.SIGTERM, {"posix": "POSIX signals"})]],
         MapCase("a server it cannot reach", args=["--connections", "1", *KEYS], env={"http_proxy": "http://127.0.0.1:1"},
                 status=1, files={},
                 stderr=re.compile(re.escape(lines(KEYS_LINE) + "rastrel-map: the download stopped: cannot reach the "
                                             f"server for {url('turist', NW)}: ") + r"[^\n]+ \(the complete tiles "
                                   r"are kept in m_tiles\)\n"), requests=lambda log: log == []),
+        # curl's no_proxy takes a domain with its subdomains; http_proxy alone serves http, not https_proxy.
+        *[MapCase(f"no_proxy={bypass}, https_proxy set: {what}", env={"no_proxy": bypass, "https_proxy":
+                                                                       "http://127.0.0.1:1"}, **expected)
+          for bypass, what, expected in [
+              ("other.example.com", "through the proxy", dict(stderr=made())),
+              ("example.com", "past the proxy", dict(args=["--connections", "1", *KEYS], status=1, files={}, requests=lambda log: log == [], stderr=re.compile(
+                  re.escape(lines(KEYS_LINE) + "rastrel-map: the download stopped: cannot reach the server for "
+                            f"{url('turist', NW)}: ") + r"[^\n]+ \(the complete tiles are kept in m_tiles\)\n")))]],
+        # Windows gives the name in its ANSI code page (Wine here: 1252), and so does rastrel2's .map.
+        MapCase("a name outside ASCII", args=[*KEYS[:5], "H\u00f6he"], map="H\u00f6he", stderr=None,
+                files={**{name.replace("m_tiles", "H\u00f6he_tiles"): data for name, data in cache().items()},
+                       "H\u00f6he.map": cases.map_file(
+                           "H\u00f6he".encode("cp1252" if WINDOWS else "utf-8").decode("latin-1"),
+                           *CALIBRATION)}),
         MapCase("a folder where the map must go", before={"m.png": cases.DIR}, status=1,
                 files={**cache(), "m.png": cases.DIR}, stderr=lines(KEYS_LINE, DOWNLOAD.format(12, 12, 0, 5),
                                                                   "cannot move m.png into place: File access denied")),
@@ -277,22 +297,31 @@ def run(case, program, launcher, server, work, problems):
     # Wine's loader needs the shell's PATH, and a Windows PATH holds no GDAL anyway.
     env = {**os.environ, "http_proxy": server.proxy, **{name: value for name, value in case.env.items()
                                                          if not (launcher and name == "PATH")}}
-    process = subprocess.Popen(launcher + [program, *case.args], cwd=work, env=env, stdout=subprocess.PIPE,
+    go = Path(work).with_suffix(".ctrl-c")
+    helper = [CONSOLE_CTRL, str(go)] if launcher and case.interrupt else []
+    process = subprocess.Popen(launcher + helper + [program, *case.args], cwd=work, env=env, stdout=subprocess.PIPE,
                                stderr=subprocess.PIPE)
     if case.interrupt:
         server.stalled.wait(30)
         time.sleep(0.3)
-        process.send_signal(case.interrupt)
+        go.touch() if helper else process.send_signal(case.interrupt)
+        sent = time.monotonic()
     stdout, stderr = process.communicate(timeout=120)
     server.release.set()
+    if helper and process.returncode == 77:
+        raise Skipped(stdout.decode().removeprefix("SKIP: ").strip())
+    # The server stalls for 30 s: a stop that waits for it is too late.
+    if case.interrupt and time.monotonic() - sent > 10:
+        problems.append(f"{case.name}: stopped {time.monotonic() - sent:.1f} s after the interruption")
     got = {"status": process.returncode, "stdout": stdout, **{
         str(p.relative_to(work)): ("link", os.readlink(p)) if p.is_symlink() else p.read_bytes() if p.is_file() else
         cases.DIR for p in Path(work).rglob("*") if p.is_symlink() or p.is_file() or not any(p.iterdir())}}
     want = {"status": case.status, "stdout": getattr(case, "stdout", b""), **case.files}
     if case.stderr is not None:
         got["stderr"], want["stderr"] = stderr.decode(), case.stderr
-    if case.png is not None and "m.png" in got:
-        got["m.png"], want["m.png"] = decode_png(got["m.png"]), ((512, 512, *case.depth_and_colours), case.png)
+    png = case.map + ".png"
+    if case.png is not None and png in got:
+        got[png], want[png] = decode_png(got[png]), ((512, 512, *case.depth_and_colours), case.png)
     for name in sorted(set(got) | set(want)):
         g, w = got.get(name), want.get(name)
         if not (w.fullmatch(g) if isinstance(w, re.Pattern) and g is not None else g == w):
@@ -303,10 +332,17 @@ def run(case, program, launcher, server, work, problems):
         run(case.then, program, launcher, server, work, problems)
 
 
+class Skipped(Exception):
+    pass
+
+
 def main():
-    program, host, *launcher = sys.argv[1:]
-    global HOST
-    HOST = host.lower()
+    global HOST, CONSOLE_CTRL, WINDOWS
+    arguments = sys.argv[1:]
+    if arguments[0].startswith("--console-ctrl="):
+        CONSOLE_CTRL = os.path.abspath(arguments.pop(0).split("=", 1)[1])
+    program, host, *launcher = arguments
+    HOST, WINDOWS = host.lower(), bool(launcher)
     if launcher:
         # Where Wine cannot run, the launcher says why and exits with 77 (skipped).
         probe = subprocess.run(launcher + ["cmd", "/c", "exit"], stdout=subprocess.PIPE, timeout=120)
@@ -323,7 +359,11 @@ def main():
             continue
         problems = []
         with tempfile.TemporaryDirectory(prefix="rastrel-map-") as work:
-            run(case, os.path.abspath(program), launcher, server, work, problems)
+            try:
+                run(case, os.path.abspath(program), launcher, server, work, problems)
+            except Skipped as reason:
+                print(f"SKIP {case.name}: {reason}")
+                continue
         print(f"{'FAIL' if problems else 'ok  '} {case.name}" + "".join(f"\n    {p}" for p in problems))
         failed += bool(problems)
         passed += not problems
