@@ -27,9 +27,10 @@ install_packages() {
 }
 
 BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev libstb-dev libcurl4-openssl-dev zlib1g-dev python3 time)
-# Windows builds, and Wine to test them (32-bit Wine needs the i386 architecture).
-WINDOWS_PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest wine wine64
-  wine32:i386)
+# Windows builds (groff renders their manual pages as text), and Wine to test them (32-bit Wine needs the i386
+# architecture).
+WINDOWS_PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix libz-mingw-w64-dev groff-base googletest wine
+  wine64 wine32:i386)
 
 # Checking the Linux packages and manual pages, and the README's recipe from tiles
 # to a calibrated map with the real tools.

@@ -89,9 +89,15 @@ def check_windows(build_dir, made, objdump):
         dlls = {d.lower() for d in re.findall(r"DLL Name: (\S+)", run([objdump, "-p", f"{build_dir}/{program}.exe"]))}
         check(f"{program}.exe imports only system DLLs", bool(dlls) and dlls <= SYSTEM_DLLS, True)
     (name, path), = made.items()
-    check("ZIP", sorted(zipfile.ZipFile(path).namelist()),
-          [f"{name[:-4]}/{f}" for f in ["LICENSE", "README.md", *EXAMPLES, "rastrel-map.exe", "rastrel-merge.exe", "rastrel1.exe",
-                                               "rastrel2.exe"]])
+    archive, top = zipfile.ZipFile(path), name[:-4]
+    pages = [f"{p}.txt" for p in ["rastrel-map", *PROGRAMS]]
+    check("ZIP", sorted(archive.namelist()), sorted(f"{top}/{f}" for f in [
+        "LICENSE", "README.md", *EXAMPLES, *pages, *[f"{p}.exe" for p in ["rastrel-map", *PROGRAMS]]]))
+    # The manual pages as Notepad shows them: plain ASCII lines ending in CRLF, every placeholder filled in.
+    for page in pages:
+        text = archive.read(f"{top}/{page}")
+        check(f"{page}: its title, plain CRLF lines", (text.split(b"  ")[0], b"\n" in text.replace(b"\r\n", b""),
+              re.search(rb"[^\t\r\n -~]|@[A-Z_]+@", text)), (page[:-4].upper().encode() + b"(1)", False, None))
 
 
 def base_colour(x, y):

@@ -148,6 +148,7 @@ def paused(seconds, at):
 
 
 NO_BASE = {**STOCK, NE: (None, None, None)}
+WIDE_ROW = {f"/turist/13_{x:x}000_8049000": SOLID[3][0] for x in range(0x7EB1, 0x9DEA, 8)}
 BAD_BASE = path("turist", NE)
 REFUSED = [  # arguments, the one line
     (["14.34", "49.68", "14.36", "m"], "usage: rastrel-map [OPTIONS] WEST SOUTH EAST NORTH NAME rastrel-map [OPTIONS]"
@@ -259,6 +260,15 @@ def all_cases():
                        "H\u00f6he.map": cases.map_file(
                            "H\u00f6he".encode("cp1252" if WINDOWS else "utf-8").decode("latin-1"),
                            *CALIBRATION)}),
+        # No limit of cmd's or of a 32-bit process's memory on a row: 1,000 tiles of one colour, a 1-bit palette.
+        MapCase("a row of 1,000 tiles", args=["--keys", "7eb1", "9de9", "8049", "8049", "m"], served=WIDE_ROW,
+                files={**{f"m_tiles/tiles_map{p[7:]}": t for p, t in WIDE_ROW.items()}, "m.map": cases.map_file(
+                    "m", 451424, 5504672, 255999, 255, 1475424, 5503648), "m.png": lambda png: png[12:26] == b"IHDR" +
+                    struct.pack(">IIBB", 256000, 256, 1, 3)}, stderr=lines(
+                    "keys 7eb1 9de9 8049 8049 (1000 x 1 tiles)", DOWNLOAD.format(3000, 3000, 0, 2000),
+                    "join m.png, 256000 x 256 pixels, and m.map", "m.png and m.map made from 1000 tiles; 0 base and "
+                    "2000 overlay tiles were missing on the server (white where a base is missing), running again "
+                    "fetches them")),
         MapCase("a folder where the map must go", before={"m.png": cases.DIR}, status=1,
                 files={**cache(), "m.png": cases.DIR}, stderr=lines(KEYS_LINE, DOWNLOAD.format(12, 12, 0, 5),
                                                                   "cannot move m.png into place: File access denied")),
@@ -324,7 +334,7 @@ def run(case, program, launcher, server, work, problems):
         got[png], want[png] = decode_png(got[png]), ((512, 512, *case.depth_and_colours), case.png)
     for name in sorted(set(got) | set(want)):
         g, w = got.get(name), want.get(name)
-        if not (w.fullmatch(g) if isinstance(w, re.Pattern) and g is not None else g == w):
+        if not (w.fullmatch(g) if isinstance(w, re.Pattern) and g is not None else w(g) if callable(w) else g == w):
             problems.append(f"{case.name}: {name}: got {g!r:.300}, want {w!r:.300}")
     if case.requests and not case.requests(server.requests):
         problems.append(f"{case.name}: requests: {[(p, h.get('User-Agent')) for _, p, h in server.requests]!r:.600}")

@@ -11,6 +11,7 @@ LAST_MODIFIED = 1767225600  # 2026-01-01, the time the stored tiles carry
 
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"  # connections kept alive
+    disable_nagle_algorithm = True  # else an answer's second write waits for the client's delayed ACK
 
     def log_message(self, *args):
         pass
