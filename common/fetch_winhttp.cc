@@ -1,12 +1,12 @@
-// The HTTP interface on WinHTTP, part of Windows: one session a connection,
-// which keeps its connections alive between requests. The proxy is
-// http_proxy, https_proxy and no_proxy where set, as curl for Windows reads
-// them, else the system's settings.
+// The HTTP interface on WinHTTP, part of Windows: each connection has its
+// own sessions (one for http, one for https), which keep their connections
+// alive between requests. The proxy is http_proxy, https_proxy and no_proxy
+// where set, as curl for Windows reads them, else the system's settings.
 #include <windows.h>
 #include <winhttp.h>
 
-#include <atomic>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
