@@ -150,8 +150,9 @@ class Session {
       answer = Answer{};
       error = Send(url, request, answer);
       if (error == ERROR_SUCCESS) error = Receive(request, answer);
+      if (error != ERROR_SUCCESS || !IsRedirect(answer.status)) break;
       const std::wstring location = Header(WINHTTP_QUERY_LOCATION);
-      if (error != ERROR_SUCCESS || !IsRedirect(answer.status) || location.empty()) break;
+      if (location.empty()) break;
       if (redirects == 10) error = ERROR_WINHTTP_REDIRECT_FAILED;
       url = Resolve(url, location);
     }

@@ -9,11 +9,13 @@
 
 namespace {
 
-int Skip(const char* what) {
-  std::printf("SKIP: no console Ctrl-C to send here (%s: Windows error %lu)\n", what, ::GetLastError());
+int Skip(const std::string& why) {
+  std::printf("SKIP: no console Ctrl-C to send here (%s)\n", why.c_str());
   std::fflush(stdout);
   return 77;
 }
+
+std::string Failed(const char* call) { return std::string(call) + ": Windows error " + std::to_string(::GetLastError()); }
 
 // The program's command line: this one's, without its first two arguments.
 std::string ProgramCommandLine(int argc, char** argv) {
@@ -46,7 +48,7 @@ int main(int argc, char** argv) {
   const HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE), error = ::GetStdHandle(STD_ERROR_HANDLE);
   if (::GetConsoleWindow() == nullptr) {
     ::FreeConsole();
-    if (!::AllocConsole()) return Skip("AllocConsole");
+    if (!::AllocConsole()) return Skip(Failed("AllocConsole"));
   }
   ::SetConsoleCtrlHandler(NoteAndLetPass, TRUE);
   for (HANDLE handle : {output, error}) ::SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
@@ -67,14 +69,13 @@ int main(int argc, char** argv) {
   }
   if (!::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) {
     ::TerminateProcess(process.hProcess, 1);
-    return Skip("GenerateConsoleCtrlEvent");
+    return Skip(Failed("GenerateConsoleCtrlEvent"));
   }
   // Where the console does not deliver the event, this process does not see
   // it either; where it does, the program's status tells how it took it.
   if (::WaitForSingleObject(received, 10000) != WAIT_OBJECT_0) {
     ::TerminateProcess(process.hProcess, 1);
-    ::SetLastError(WAIT_TIMEOUT);
-    return Skip("no Ctrl-C delivered within 10 s");
+    return Skip("none delivered within 10 s");
   }
   ::WaitForSingleObject(process.hProcess, INFINITE);
   DWORD status = 1;

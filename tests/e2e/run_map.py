@@ -182,6 +182,11 @@ REFUSED = [  # arguments, the one line
 
 
 def all_cases():
+    # One connection, so the first tile is the one named.
+    unreachable = dict(args=["--connections", "1", *KEYS], status=1, files={}, requests=lambda log: log == [],
+                       stderr=re.compile(re.escape(lines(KEYS_LINE) + "rastrel-map: the download stopped: cannot reach "
+                                                   f"the server for {url('turist', NW)}: ") +
+                                         r"[^\n]+ \(the complete tiles are kept in m_tiles\)\n"))
     return [
         MapCase("a block of keys: every colour type, overlays missing", stderr=made(),
                 requests=lambda log: {h.get("User-Agent") for _, _, h in log} == {"rastrel-map/1.0.0"}),
@@ -241,19 +246,13 @@ def all_cases():
                   then=MapCase("again", stderr=made(DOWNLOAD.format(6, 6, 0, 5))))
           for name, number, needs in [("SIGINT (Ctrl-C)", signal.SIGINT, {}),
                                       ("SIGTERM", signal.SIGTERM, {"posix": "POSIX signals"})]],
-        MapCase("a server it cannot reach", args=["--connections", "1", *KEYS], env={"http_proxy": "http://127.0.0.1:1"},
-                status=1, files={},
-                stderr=re.compile(re.escape(lines(KEYS_LINE) + "rastrel-map: the download stopped: cannot reach the "
-                                            f"server for {url('turist', NW)}: ") + r"[^\n]+ \(the complete tiles "
-                                  r"are kept in m_tiles\)\n"), requests=lambda log: log == []),
+        MapCase("a server it cannot reach", env={"http_proxy": "http://127.0.0.1:1"}, **unreachable),
         # curl's no_proxy takes a domain with its subdomains; http_proxy alone serves http, not https_proxy.
         *[MapCase(f"no_proxy={bypass}, https_proxy set: {what}", env={"no_proxy": bypass, "https_proxy":
                                                                        "http://127.0.0.1:1"}, **expected)
           for bypass, what, expected in [
               ("other.example.com", "through the proxy", dict(stderr=made())),
-              ("example.com", "past the proxy", dict(args=["--connections", "1", *KEYS], status=1, files={}, requests=lambda log: log == [], stderr=re.compile(
-                  re.escape(lines(KEYS_LINE) + "rastrel-map: the download stopped: cannot reach the server for "
-                            f"{url('turist', NW)}: ") + r"[^\n]+ \(the complete tiles are kept in m_tiles\)\n")))]],
+              ("example.com", "past the proxy", unreachable)]],
         # Windows gives the name in its ANSI code page (Wine here: 1252), and so does rastrel2's .map.
         MapCase("a name outside ASCII", args=[*KEYS[:5], "H\u00f6he"], map="H\u00f6he", stderr=None,
                 files={**{name.replace("m_tiles", "H\u00f6he_tiles"): data for name, data in cache().items()},
@@ -262,7 +261,7 @@ def all_cases():
                            *CALIBRATION)}),
         # No limit of cmd's or of a 32-bit process's memory on a row: 1,000 tiles of one colour, a 1-bit palette.
         MapCase("a row of 1,000 tiles", args=["--keys", "7eb1", "9de9", "8049", "8049", "m"], served=WIDE_ROW,
-                files={**{f"m_tiles/tiles_map{p[7:]}": t for p, t in WIDE_ROW.items()}, "m.map": cases.map_file(
+                files={**{"m_tiles/tiles_map" + p.removeprefix("/turist"): t for p, t in WIDE_ROW.items()}, "m.map": cases.map_file(
                     "m", 451424, 5504672, 255999, 255, 1475424, 5503648), "m.png": lambda png: png[12:26] == b"IHDR" +
                     struct.pack(">IIBB", 256000, 256, 1, 3)}, stderr=lines(
                     "keys 7eb1 9de9 8049 8049 (1000 x 1 tiles)", DOWNLOAD.format(3000, 3000, 0, 2000),
@@ -314,7 +313,10 @@ def run(case, program, launcher, server, work, problems):
     if case.interrupt:
         server.stalled.wait(30)
         time.sleep(0.3)
-        go.touch() if helper else process.send_signal(case.interrupt)
+        if helper:
+            go.touch()
+        else:
+            process.send_signal(case.interrupt)
         sent = time.monotonic()
     stdout, stderr = process.communicate(timeout=120)
     server.release.set()
