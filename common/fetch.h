@@ -16,6 +16,7 @@ enum class Outcome {
   kAnswered,     // `status` holds the server's answer, `body` all of it
   kUnreachable,  // no connection made: a name that does not resolve, refused
   kBroken,       // reset, closed before the answer was whole, or timed out
+  kUntrusted,    // no trusted connection: the certificate did not verify
   kTooLarge,     // the body passed the limit given
   kStopped,      // the stop callback asked to stop
 };
@@ -27,7 +28,7 @@ struct Answer {
   std::string content_type;
   std::int64_t last_modified = -1;  // seconds since 1970, -1: not given
   std::int64_t retry_after = -1;    // seconds, -1: not given
-  std::string error;                // what broke, for kUnreachable and kBroken
+  std::string error;                // what broke, for kUnreachable, kBroken and kUntrusted
 };
 
 struct Request {

@@ -2,6 +2,8 @@
 // its connection stays alive between requests.
 #include <curl/curl.h>
 
+#include <cstdlib>
+
 #include "fetch.h"
 
 namespace rastrel::fetch {
@@ -25,6 +27,23 @@ std::size_t Collect(char* data, std::size_t size, std::size_t count, void* user)
   return bytes;
 }
 
+const char* Environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0' ? value : nullptr;
+}
+
+// The authorities to trust in place of the system's, named as the curl tool
+// reads them (libcurl itself reads none of these): CURL_CA_BUNDLE, else
+// SSL_CERT_FILE and SSL_CERT_DIR.
+void TrustNamedAuthorities(CURL* handle) {
+  if (const char* bundle = Environment("CURL_CA_BUNDLE")) {
+    curl_easy_setopt(handle, CURLOPT_CAINFO, bundle);
+    return;
+  }
+  if (const char* file = Environment("SSL_CERT_FILE")) curl_easy_setopt(handle, CURLOPT_CAINFO, file);
+  if (const char* folder = Environment("SSL_CERT_DIR")) curl_easy_setopt(handle, CURLOPT_CAPATH, folder);
+}
+
 int Progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   return (*static_cast<StopCheck*>(user))() ? 1 : 0;
 }
@@ -39,6 +58,10 @@ Outcome OutcomeOf(CURLcode code) {
       return Outcome::kUnreachable;
     case CURLE_ABORTED_BY_CALLBACK:
       return Outcome::kStopped;
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+      return Outcome::kUntrusted;
     default:
       return Outcome::kBroken;
   }
@@ -51,6 +74,9 @@ class CurlConnection : public Connection {
     curl_easy_setopt(handle_, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(handle_, CURLOPT_MAXREDIRS, 10L);
     curl_easy_setopt(handle_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // HTTP/2 where an https server offers it; still one connection a handle.
+    curl_easy_setopt(handle_, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_2TLS);
+    TrustNamedAuthorities(handle_);
     curl_easy_setopt(handle_, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(handle_, CURLOPT_CONNECTTIMEOUT, 30L);
     // A server that sends nothing for a minute has stopped: as wget --timeout=60.

@@ -90,6 +90,15 @@ Outcome OutcomeOf(DWORD error) {
       return Outcome::kUnreachable;
     case ERROR_WINHTTP_OPERATION_CANCELLED:
       return Outcome::kStopped;
+    case ERROR_WINHTTP_SECURE_FAILURE:
+    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
+    case ERROR_WINHTTP_SECURE_INVALID_CA:
+    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
+    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
+    case ERROR_WINHTTP_SECURE_INVALID_CERT:
+    case ERROR_WINHTTP_SECURE_CERT_REVOKED:
+    case ERROR_WINHTTP_SECURE_CERT_REV_FAILED:
+      return Outcome::kUntrusted;
     default:
       return Outcome::kBroken;
   }
@@ -119,6 +128,24 @@ std::wstring Resolve(const std::wstring& from, const std::wstring& location) {
   const std::size_t folder = from.rfind(L'/');
   return (folder == std::wstring::npos || folder < path ? from.substr(0, path) : from.substr(0, folder)) + L'/' +
          location;
+}
+
+std::string WindowsError(DWORD error) { return "Windows error " + std::to_string(error); }
+
+// Why no trusted connection was made, as far as Windows says.
+std::string SecureProblem(DWORD error) {
+  switch (error) {
+    case ERROR_WINHTTP_SECURE_INVALID_CA:
+      return "the certificate's authority is not trusted (" + WindowsError(error) + ")";
+    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
+      return "the certificate is for another name (" + WindowsError(error) + ")";
+    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
+      return "the certificate has expired or is not valid yet (" + WindowsError(error) + ")";
+    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
+      return "the secure channel could not be set up (" + WindowsError(error) + ")";
+    default:
+      return "the certificate did not verify (" + WindowsError(error) + ")";
+  }
 }
 
 bool IsRedirect(long status) {
@@ -158,7 +185,7 @@ class Session {
     }
     if (error != ERROR_SUCCESS) {
       answer.outcome = stop_() ? Outcome::kStopped : OutcomeOf(error);
-      answer.error = "Windows error " + std::to_string(error);
+      answer.error = answer.outcome == Outcome::kUntrusted ? SecureProblem(error) : WindowsError(error);
     }
     return answer;
   }
@@ -170,10 +197,19 @@ class Session {
     // curl's names: http_proxy only in lower case, https_proxy in either.
     const std::string proxy =
         ProxyHost(secure ? Environment({"https_proxy", "HTTPS_PROXY"}) : Environment({"http_proxy"}));
-    session = ::WinHttpOpen(user_agent_.c_str(),
-                            proxy.empty() ? WINHTTP_ACCESS_TYPE_DEFAULT_PROXY : WINHTTP_ACCESS_TYPE_NAMED_PROXY,
-                            proxy.empty() ? WINHTTP_NO_PROXY_NAME : Wide(proxy).c_str(),
-                            proxy.empty() ? WINHTTP_NO_PROXY_BYPASS : Wide(BypassList()).c_str(), 0);
+    if (proxy.empty()) {
+      // The current user's proxy settings, a PAC script among them (Windows
+      // 8.1 and later); older systems know only those made with netsh winhttp.
+      session = ::WinHttpOpen(user_agent_.c_str(), WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
+                              WINHTTP_NO_PROXY_BYPASS, 0);
+      if (session == nullptr) {
+        session = ::WinHttpOpen(user_agent_.c_str(), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                WINHTTP_NO_PROXY_BYPASS, 0);
+      }
+    } else {
+      session = ::WinHttpOpen(user_agent_.c_str(), WINHTTP_ACCESS_TYPE_NAMED_PROXY, Wide(proxy).c_str(),
+                              Wide(BypassList()).c_str(), 0);
+    }
     // As curl: a minute without a byte is a connection that has stopped.
     if (session != nullptr) ::WinHttpSetTimeouts(session, 30000, 30000, 60000, 60000);
     return session;

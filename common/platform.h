@@ -85,8 +85,10 @@ std::int64_t FreeDiskBytes(const std::string& name);
 // A file's time of its last change in seconds since 1970; -1 for no such file.
 std::int64_t FileModifiedTime(const std::string& name);
 void SetFileModifiedTime(const std::string& name, std::int64_t seconds);
-// Removes the folder `name` if it is empty; nothing to report otherwise.
-void RemoveEmptyDirectory(const std::string& name);
+// Removes the folder `name` if it is empty; true when it is gone now.
+bool RemoveEmptyDirectory(const std::string& name);
+// This process's number, which no other process running has.
+std::uint32_t ProcessId();
 // How this system's users get GDAL's programs, after "install GDAL".
 std::string_view GdalInstallAdvice();
 // Whether `program` is found in a folder of the PATH.

@@ -232,7 +232,9 @@ void SetFileModifiedTime(const std::string& name, std::int64_t seconds) {
   ::utimensat(AT_FDCWD, name.c_str(), times, 0);
 }
 
-void RemoveEmptyDirectory(const std::string& name) { ::rmdir(name.c_str()); }
+bool RemoveEmptyDirectory(const std::string& name) { return ::rmdir(name.c_str()) == 0 || errno == ENOENT; }
+
+std::uint32_t ProcessId() { return static_cast<std::uint32_t>(::getpid()); }
 
 std::string_view GdalInstallAdvice() { return "(apt-get install gdal-bin)"; }
 

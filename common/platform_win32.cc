@@ -246,7 +246,12 @@ void SetFileModifiedTime(const std::string& name, std::int64_t seconds) {
   ::CloseHandle(handle);
 }
 
-void RemoveEmptyDirectory(const std::string& name) { ::RemoveDirectoryA(name.c_str()); }
+bool RemoveEmptyDirectory(const std::string& name) {
+  return ::RemoveDirectoryA(name.c_str()) || ::GetLastError() == ERROR_FILE_NOT_FOUND ||
+         ::GetLastError() == ERROR_PATH_NOT_FOUND;
+}
+
+std::uint32_t ProcessId() { return ::GetCurrentProcessId(); }
 
 std::string_view GdalInstallAdvice() { return "(it comes with QGIS and OSGeo4W) and put its bin folder on the PATH"; }
 

@@ -64,10 +64,16 @@ void WriteDownloadLists(const GridRequest& request) {
   for (TextSink& file : files) file.Close();
 }
 
-std::string TileUrl(std::size_t layer, TileKey x, TileKey y) {
-  std::string url = FormatText(kListFiles.at(layer).column_format, {KeyLabel(x).View()});
-  ToLowerAscii(url);
-  return url.append(KeyLabel(y).View());
+std::string BuildServer() {
+  std::string base = RASTREL_BASE_ADDRESS;
+  ToLowerAscii(base);
+  return base;
+}
+
+std::string TilePath(std::size_t layer, TileKey x, TileKey y) {
+  const std::string_view line_head = kListFiles.at(layer).column_format;
+  std::string path = FormatText(line_head.substr(std::size(RASTREL_BASE_ADDRESS) - 1), {KeyLabel(x).View()});
+  return path.append(KeyLabel(y).View());
 }
 
 }  // namespace rastrel

@@ -15,8 +15,12 @@ namespace rastrel {
 // to east and, within a column, south to north.
 void WriteDownloadLists(const GridRequest& request);
 
-// The URL of one layer of a tile as the lists give it: layer 0 the base
-// (wget_map.dat), 1 and 2 the overlays (wget_cyk.dat, wget_tur.dat).
-std::string TileUrl(std::size_t layer, TileKey x, TileKey y);
+// The base address of the server the lists name ("http://HOST", lower case).
+std::string BuildServer();
+
+// The path of one layer of a tile below a server's base address, as the
+// lists give it ("/turist/13_X_Y"): layer 0 the base (wget_map.dat), 1 and 2
+// the overlays (wget_cyk.dat, wget_tur.dat).
+std::string TilePath(std::size_t layer, TileKey x, TileKey y);
 
 }  // namespace rastrel

@@ -1,14 +1,16 @@
 // rastrel-map: one command from a box of degrees (or a block of keys) to a
 // finished map NAME.png with its calibration NAME.map, and on request a
-// GeoTIFF and MBTiles. The tiles are fetched into NAME_tiles, each kept only
-// once it is a whole tile, so a run again fetches only what is missing; rows
-// of tiles are merged and compressed into the PNG while later rows are still
-// on their way.
+// GeoTIFF and MBTiles. The tiles are fetched into NAME_tiles (or a tile
+// folder that several maps share), each kept only once it is a whole tile, so
+// a run again fetches only what is missing; rows of tiles are merged and
+// compressed into the PNG while later rows are still on their way. The work
+// files wait in NAME_tiles until they are whole.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "box_keys.h"
@@ -23,6 +25,7 @@
 #include "progress.h"
 #include "textout.h"
 #include "tile_fetch.h"
+#include "tile_folder.h"
 #include "tile_merge.h"
 
 #ifndef RASTREL_VERSION
@@ -45,12 +48,20 @@ constexpr std::int64_t kPngBytesPerTile = 65536;
 // A step that failed: its one line, and the run ends with status 1.
 struct Failure {
   std::string message;
+  bool tiles_kept = false;  // the line says where the complete tiles are, if any is
 };
-
-void WriteOut(const std::string& text) { CheckIo(platform::WriteStdout(text.data(), text.size())); }
 
 void CheckIoOr(platform::IoStatus status, const std::string& what) {
   if (status.Failed()) throw Failure{what + ": " + InOutMessage(status)};
+}
+
+void WriteOut(const std::string& text) {
+  CheckIoOr(platform::WriteStdout(text.data(), text.size()), "cannot write to standard output");
+}
+
+void SayLine(const std::string& line) {
+  const std::string text = "rastrel-map: " + line + "\n";
+  platform::WriteStderr(text.data(), text.size());
 }
 
 std::string Minutes(double seconds) {
@@ -70,6 +81,7 @@ class MapRun {
       : options_(options),
         name_(options.block.map_name),
         work_(name_ + "_tiles"),
+        tiles_(options.tiles, options.tiles_shared),
         columns_(static_cast<std::size_t>(TileCount(options.block.X()))),
         rows_(static_cast<std::size_t>(TileCount(options.block.Y()))) {}
 
@@ -77,7 +89,7 @@ class MapRun {
 
  private:
   void CheckMachine() const;
-  std::vector<LayerFile> LayerFiles() const;
+  std::vector<LayerFile> RowFiles(std::size_t row) const;
   TileKey ColumnKey(std::size_t column) const { return KeyAt(options_.block.X(), static_cast<std::int32_t>(column)); }
   // Rows from the north: the last key of the range first.
   TileKey RowKey(std::size_t row) const { return KeyAt(options_.block.Y(), static_cast<std::int32_t>(rows_ - 1 - row)); }
@@ -90,12 +102,15 @@ class MapRun {
   void Convert(const std::string& ending, const std::vector<std::string>& options);
   void CleanUp();
   int Interrupted();
+  std::string TilesKept() const;
   void MakeFolders() const;
   std::string Status(const TileFetcher& fetcher, std::chrono::steady_clock::time_point started) const;
   std::string Work(const std::string& file) const { return work_ + "/" + file; }
 
   const MapOptions& options_;
   const std::string name_, work_;
+  const TileFolder tiles_;
+  bool tiles_stand_ = true;  // the tile folder, after the clean-up
   const std::size_t columns_, rows_;
   Progress progress_;
   FetchCounts counts_;
@@ -107,6 +122,7 @@ class MapRun {
 };
 
 void MapRun::CheckMachine() const {
+  if (const std::string other = tiles_.OtherServer(options_.server); !other.empty()) throw Refusal{other};
   auto need = [](const char* program) {
     if (!platform::IsOnPath(program)) {
       throw Refusal{std::string(program) + " not found: install GDAL " + std::string(platform::GdalInstallAdvice())};
@@ -134,14 +150,13 @@ std::string MapRun::TileName(std::size_t column, std::size_t row) const {
   return std::string(KeyLabel(ColumnKey(column)).View()) + "_" + std::string(KeyLabel(RowKey(row)).View());
 }
 
-std::vector<LayerFile> MapRun::LayerFiles() const {
+std::vector<LayerFile> MapRun::RowFiles(std::size_t row) const {
   std::vector<LayerFile> files;
-  for (std::size_t row = 0; row < rows_; ++row) {
-    for (std::size_t column = 0; column < columns_; ++column) {
-      const std::string tile = TileName(column, row);
-      for (std::size_t layer = 0; layer < std::size(kLayerFolders); ++layer) {
-        files.push_back({row, layer, TileUrl(layer, ColumnKey(column), RowKey(row)), Work(LayerFileName(layer, tile))});
-      }
+  for (std::size_t column = 0; column < columns_; ++column) {
+    const std::string tile = TileName(column, row);
+    for (std::size_t layer = 0; layer < std::size(kLayerFolders); ++layer) {
+      files.push_back({layer, options_.server + TilePath(layer, ColumnKey(column), RowKey(row)),
+                       tiles_.LayerFile(layer, tile)});
     }
   }
   return files;
@@ -152,7 +167,7 @@ void MapRun::MergeRow(std::size_t row, std::vector<unsigned char>& strip) {
   strip.resize(strip_row_bytes * kTileSide);
   ParallelFor(options_.jobs, columns_, [&](std::size_t column) {
     if (platform::StopRequested() != 0) return;
-    const Pixels tile = MergeTile(work_ + "/", TileName(column, row), [this](const std::string& line) {
+    const Pixels tile = MergeTile(tiles_.Path() + "/", TileName(column, row), [this](const std::string& line) {
       progress_.Say(line);
     });
     colours_.Take(tile.data(), kTileArea);
@@ -185,10 +200,8 @@ void MapRun::JoinRows(TileFetcher& fetcher) {
 }
 
 void MapRun::MakeFolders() const {
+  CheckIoOr(tiles_.Prepare(options_.server), "cannot make the tile folder " + tiles_.Path());
   CheckIoOr(platform::MakeDirectory(work_), "cannot make the work folder " + work_);
-  for (std::string_view layer : kLayerFolders) {
-    CheckIoOr(platform::MakeDirectory(Work(std::string(layer))), "cannot make the folders for the tiles in " + work_);
-  }
 }
 
 std::string MapRun::Status(const TileFetcher& fetcher, std::chrono::steady_clock::time_point started) const {
@@ -211,6 +224,7 @@ void MapRun::ReportDownload(const TileFetcher& fetcher) {
   counts_ = fetcher.Counts();
   std::string line = FormatText("download %d of %d tile files, %d base and %d overlay tiles missing",
                                 {counts_.settled, counts_.wanted, counts_.missing_bases, counts_.missing_overlays});
+  if (counts_.gone != 0) line += FormatText(", %d gone from the server (the copies kept are used)", {counts_.gone});
   if (counts_.repeats != 0) line += FormatText(", %d tries repeated", {counts_.repeats});
   progress_.Say(line);
 }
@@ -218,9 +232,8 @@ void MapRun::ReportDownload(const TileFetcher& fetcher) {
 void MapRun::FinishDownload(TileFetcher& fetcher) {
   ReportDownload(fetcher);
   if (counts_.failed != 0) {
-    throw Failure{FormatText("no %s.png made: %d of the tile files failed after their tries (the last: %s); the "
-                             "complete tiles are kept in %s, running again fetches the rest",
-                             {name_, counts_.failed, counts_.last_failure, work_})};
+    throw Failure{FormatText("no %s.png made: %d of the tile files failed after their tries (the last: %s); "
+                             "running again fetches them", {name_, counts_.failed, counts_.last_failure}), true};
   }
 }
 
@@ -260,25 +273,31 @@ void MapRun::CleanUp() {
   if (png_open_) platform::CloseFile(png_file_);
   png_open_ = false;
   for (const std::string ending : {".png", ".palette.png", ".map", ".tif", ".mbtiles"}) platform::RemoveFile(Work(name_ + ending));
-  for (std::string_view layer : kLayerFolders) platform::RemoveEmptyDirectory(Work(std::string(layer)));
-  platform::RemoveEmptyDirectory(work_);
+  tiles_stand_ = tiles_.CleanUp();
+  if (work_ != tiles_.Path()) platform::RemoveEmptyDirectory(work_);
 }
+
+// Where the complete tiles are, once they are cleaned up; empty when none is kept.
+std::string MapRun::TilesKept() const { return tiles_stand_ ? "the complete tiles are kept in " + tiles_.Path() : ""; }
 
 int MapRun::Interrupted() {
   CleanUp();
-  progress_.Say("interrupted; the complete tiles are kept in " + work_ + ", run again to go on");
+  const std::string kept = TilesKept();
+  progress_.Say("interrupted; " + (kept.empty() ? std::string("no tile was complete") : kept) + ", run again to go on");
   return platform::StopRequested();
 }
 
 int MapRun::Run() {
   CheckMachine();
-  progress_.Say(FormatText("keys %s (%d x %d tiles)", {options_.keys_text, columns_, rows_}));
+  progress_.Say(FormatText("keys %s (%d x %d tiles) from %s", {options_.keys_text, columns_, rows_, options_.server}));
   platform::WatchStopRequests();
   try {
     MakeFolders();
     fetch::Start();
-    TileFetcher fetcher(LayerFiles(), rows_,
-                        {options_.connections, options_.refresh, "rastrel-map/" RASTREL_VERSION});
+    // A few rows listed ahead of the join, more where rows are narrow.
+    const std::size_t rows_ahead = std::max<std::size_t>(2, 96 / (columns_ * std::size(kLayerFolders)));
+    TileFetcher fetcher(rows_, [this](std::size_t row) { return RowFiles(row); }, tiles_,
+                        {options_.connections, options_.refresh, "rastrel-map/" RASTREL_VERSION, rows_ahead});
     const auto started = std::chrono::steady_clock::now();
     progress_.Show([&] { return Status(fetcher, started); });
     const StatusShown shown{progress_};  // ends the status line before the fetcher goes
@@ -287,9 +306,7 @@ int MapRun::Run() {
     fetcher.Finish();
     progress_.Show(nullptr);
     if (platform::StopRequested() != 0) return Interrupted();
-    if (!fetcher.Fatal().empty()) {
-      throw Failure{"the download stopped: " + fetcher.Fatal() + " (the complete tiles are kept in " + work_ + ")"};
-    }
+    if (!fetcher.Fatal().empty()) throw Failure{"the download stopped: " + fetcher.Fatal(), true};
     FinishDownload(fetcher);
     PlaceMap();
     if (options_.geotiff) Convert("tif", {"-of", "GTiff", "-co", "COMPRESS=DEFLATE"});
@@ -298,7 +315,8 @@ int MapRun::Run() {
     // A conversion stopped by the same Ctrl-C is an interruption, not a failure.
     if (platform::StopRequested() != 0) return Interrupted();
     CleanUp();
-    progress_.Say(failure.message);
+    const std::string kept = TilesKept();
+    progress_.Say(failure.message + (failure.tiles_kept && !kept.empty() ? " (" + kept + ")" : ""));
     return kExitFailed;
   } catch (const Exception& failure) {
     CleanUp();
@@ -311,6 +329,9 @@ int MapRun::Run() {
     last += FormatText("; %d base and %d overlay tiles were missing on the server (white where a base is missing), "
                        "running again fetches them", {counts_.missing_bases, counts_.missing_overlays});
   }
+  if (counts_.gone != 0) {
+    last += FormatText("; the server no longer has %d of the tile files kept, whose copies are drawn", {counts_.gone});
+  }
   progress_.Say(last);
   return 0;
 }
@@ -318,7 +339,9 @@ int MapRun::Run() {
 int Main(const std::vector<std::string>& arguments) {
   const unsigned processors = std::max(1u, std::thread::hardware_concurrency());
   try {
-    const MapOptions options = ParseMapOptions(arguments, processors);
+    const char* server = std::getenv("RASTREL_SERVER");
+    const MapOptions options =
+        ParseMapOptions(arguments, processors, server != nullptr && *server != '\0' ? server : nullptr, BuildServer());
     switch (options.action) {
       case MapOptions::Action::kHelp:
         WriteOut(std::string(kMapUsage) + kMapHelp);
@@ -334,9 +357,11 @@ int Main(const std::vector<std::string>& arguments) {
     }
     return MapRun(options).Run();
   } catch (const Refusal& refusal) {
-    const std::string line = "rastrel-map: " + refusal.message + "\n";
-    platform::WriteStderr(line.data(), line.size());
+    SayLine(refusal.message);
     return kExitRefused;
+  } catch (const Failure& failure) {
+    SayLine(failure.message);
+    return kExitFailed;
   }
 }
 
@@ -346,9 +371,5 @@ int Main(const std::vector<std::string>& arguments) {
 
 int main(int argc, char** argv) {
   rastrel::platform::InitProcess();
-  try {
-    return rastrel::Main(rastrel::platform::CommandLineArguments(argc, argv));
-  } catch (const rastrel::Exception& failure) {
-    return rastrel::ReportFatal(failure, rastrel::platform::ProgramFileName(argc, argv));
-  }
+  return rastrel::Main(rastrel::platform::CommandLineArguments(argc, argv));
 }

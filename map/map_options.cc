@@ -1,10 +1,13 @@
 #include "map_options.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "box_keys.h"
 #include "platform.h"
+#include "server_address.h"
 #include "textout.h"
+#include "tile_folder.h"
 
 namespace rastrel {
 
@@ -20,6 +23,14 @@ const char* const kMapHelp =
     "block of keys. The tiles stay in NAME_tiles, so a run again fetches only what\n"
     "is missing.\n"
     "\n"
+    "  --server URL         the tile server's base address, before /turist/...,\n"
+    "                       such as https://maps.example.org/tiles; by default\n"
+    "                       the environment variable RASTREL_SERVER, so set that\n"
+    "                       once for good: in ~/.profile on Linux\n"
+    "                       (export RASTREL_SERVER=URL), with setx RASTREL_SERVER\n"
+    "                       URL on Windows\n"
+    "  --tiles DIR          keep the tiles in DIR instead of NAME_tiles; maps of\n"
+    "                       overlapping areas can share it\n"
     "  --keys               take four hexadecimal keys instead of a box\n"
     "  --block              print the four keys of a box's block and stop\n"
     "  --remainder R        the server's keys modulo 8, for a box (default 1)\n"
@@ -76,12 +87,32 @@ void TakeBox(const std::vector<std::string>& given, int remainder, MapOptions& o
                       KeyText(block.ystop);
 }
 
-void CheckName(const std::string& name) {
+// Every file a run writes must be possible: its longest names are the work
+// files in NAME_tiles and the tiles while they are written.
+void CheckNames(const std::string& name, const std::string& tiles) {
   if (name.empty()) Refuse("the map name is empty");
   if (name.find_first_of(platform::PathSeparators()) != std::string::npos) {
     Refuse("the map name '" + name + "' holds a folder: run rastrel-map in the map's folder, with a name alone");
   }
-  if (!IsUsableFileName(name, ".mbtiles")) Refuse("the map name '" + name + "' is too long for a file name");
+  if (!IsUsableFileName(name + "_tiles/" + name, ".palette.png") ||
+      !IsUsableFileName(TileFolder(name + "_tiles", false).LongestFileName())) {
+    Refuse("the map name '" + name + "' is too long for the names of its files");
+  }
+  if (!IsUsableFileName(TileFolder(tiles, true).LongestFileName())) {
+    Refuse("the tile folder '" + tiles + "' has too long a name for the names of its tiles");
+  }
+}
+
+std::string ServerBase(const std::optional<std::string>& option, const char* variable,
+                       const std::string& build_server) {
+  if (!option && variable == nullptr) {
+    if (build_server != "http://tiles.example.com") return build_server;
+    Refuse("name your tile server: --server URL, or the environment variable RASTREL_SERVER (this build knows no "
+           "server; rastrel-map --help says more)");
+  }
+  const ServerAddress address = CheckServerAddress(option ? *option : variable);
+  if (!address.problem.empty()) Refuse(address.problem + (option ? "" : " (from RASTREL_SERVER)"));
+  return address.base;
 }
 
 std::string OneLine(std::string text) {
@@ -96,10 +127,13 @@ std::string OneLine(std::string text) {
 
 }  // namespace
 
-MapOptions ParseMapOptions(const std::vector<std::string>& arguments, unsigned processors) {
+MapOptions ParseMapOptions(const std::vector<std::string>& arguments, unsigned processors,
+                           const char* server_variable, const std::string& build_server) {
   MapOptions options;
   options.jobs = std::clamp(processors, 1u, 64u);
-  bool keys = false;
+  bool keys = false, remainder_given = false, tiles_given = false;
+  std::optional<std::string> server;
+  std::string map_option;  // the last option given that only a map run takes
   int remainder = 1;
   std::size_t i = 0;
   for (; i < arguments.size(); ++i) {
@@ -108,17 +142,23 @@ MapOptions ParseMapOptions(const std::vector<std::string>& arguments, unsigned p
       options.action = option == "--help" ? MapOptions::Action::kHelp : MapOptions::Action::kVersion;
       return options;
     }
+    const bool valued = option == "--connections" || option == "--jobs" || option == "--remainder" ||
+                        option == "--server" || option == "--tiles";
     if (option == "--keys") keys = true;
     else if (option == "--block") options.action = MapOptions::Action::kBlock;
     else if (option == "--refresh") options.refresh = true;
     else if (option == "--geotiff") options.geotiff = true;
     else if (option == "--mbtiles") options.mbtiles = true;
-    else if (option == "--connections" || option == "--jobs" || option == "--remainder") {
+    else if (valued) {
       if (i + 1 == arguments.size()) Refuse(option + " needs a value");
       const std::string& value = arguments[++i];
       if (option == "--connections") options.connections = WholeNumber(option, value, 1, 16);
       if (option == "--jobs") options.jobs = WholeNumber(option, value, 1, 64);
       if (option == "--remainder") remainder = static_cast<int>(WholeNumber(option, value, 0, 7));
+      if (option == "--server") server = value;
+      if (option == "--tiles") options.tiles = value;
+      remainder_given |= option == "--remainder";
+      tiles_given |= option == "--tiles";
     } else if (option == "--") {
       ++i;
       break;
@@ -127,10 +167,13 @@ MapOptions ParseMapOptions(const std::vector<std::string>& arguments, unsigned p
     } else {
       break;
     }
+    if (option != "--keys" && option != "--block" && option != "--remainder") map_option = option;
   }
   const std::vector<std::string> given(arguments.begin() + static_cast<std::ptrdiff_t>(i), arguments.end());
   const bool block_only = options.action == MapOptions::Action::kBlock;
   if (given.size() != (block_only ? 4u : 5u) || (block_only && keys)) Refuse(OneLine(kMapUsage));
+  if (block_only && !map_option.empty()) Refuse(map_option + " is for making a map, not for --block");
+  if (keys && remainder_given) Refuse("--remainder is for a box, not for --keys");
   if (keys) {
     TakeKeys(given, options);
   } else {
@@ -138,10 +181,14 @@ MapOptions ParseMapOptions(const std::vector<std::string>& arguments, unsigned p
   }
   if (block_only) return options;
   options.block.map_name = given[4];
-  CheckName(given[4]);
+  if (tiles_given && options.tiles.empty()) Refuse("--tiles needs a folder");
+  if (!tiles_given) options.tiles = given[4] + "_tiles";
+  options.tiles_shared = tiles_given;
+  CheckNames(given[4], options.tiles);
   if (TileCount(options.block.X()) < 1 || TileCount(options.block.Y()) < 1) {
     Refuse("the block " + options.keys_text + " is empty: a stop key lies 8 or more below its start key");
   }
+  options.server = ServerBase(server, server_variable, build_server);
   return options;
 }
 

@@ -13,6 +13,9 @@ struct MapOptions {
   Action action = Action::kMap;
   GridRequest block;          // the keys, and the map name
   std::string keys_text;      // the four keys as the lines show them
+  std::string server;          // the base address, before the layer folders
+  std::string tiles;           // the tile folder: NAME_tiles, or the one named
+  bool tiles_shared = false;   // named with --tiles: other maps may use it too
   unsigned connections = 2;
   unsigned jobs = 1;
   bool refresh = false, geotiff = false, mbtiles = false;
@@ -24,8 +27,11 @@ struct Refusal {
 };
 
 // The options and the block of the arguments after the program name; raises
-// Refusal. `processors` is the default of --jobs.
-MapOptions ParseMapOptions(const std::vector<std::string>& arguments, unsigned processors);
+// Refusal. `processors` is the default of --jobs; `server_variable` is
+// RASTREL_SERVER's value (null where it is not set), taken where --server
+// is not given, and `build_server` the base address where neither is.
+MapOptions ParseMapOptions(const std::vector<std::string>& arguments, unsigned processors,
+                           const char* server_variable, const std::string& build_server);
 
 extern const char* const kMapUsage;
 extern const char* const kMapHelp;

@@ -23,6 +23,12 @@ bool IsTile(const std::string& body, std::size_t layer) {
   return DecodeTilePng(body, layer == 0 ? 3 : 4, pixels);
 }
 
+// "https://host:port" of a URL.
+std::string Origin(const std::string& url) {
+  const std::size_t host = url.find("://");
+  return url.substr(0, url.find('/', host == std::string::npos ? 0 : host + 3));
+}
+
 // The start of a body, as one line of printable text.
 std::string Sample(const std::string& body) {
   std::string text;
@@ -40,14 +46,11 @@ std::string Sample(const std::string& body) {
 
 }  // namespace
 
-TileFetcher::TileFetcher(std::vector<LayerFile> files, std::size_t rows, FetchSettings settings)
-    : settings_(std::move(settings)), unsettled_(rows, 0) {
-  for (LayerFile& file : files) {
-    if (!settings_.refresh && platform::IsExistingFile(file.file)) continue;
-    ++unsettled_[file.row];
-    files_.push_back(std::move(file));
+TileFetcher::TileFetcher(std::size_t rows, RowFiles row_files, const TileFolder& folder, FetchSettings settings)
+    : rows_(rows), row_files_(std::move(row_files)), folder_(folder), settings_(std::move(settings)) {
+  for (std::size_t row = 0; row < rows_; ++row) {
+    for (const LayerFile& file : row_files_(row)) counts_.wanted += Wanted(file) ? 1 : 0;
   }
-  counts_.wanted = files_.size();
 }
 
 TileFetcher::~TileFetcher() {
@@ -55,14 +58,26 @@ TileFetcher::~TileFetcher() {
   Finish();
 }
 
+bool TileFetcher::Wanted(const LayerFile& file) const {
+  return settings_.refresh || !platform::IsExistingFile(file.file);
+}
+
 void TileFetcher::Start() {
-  const std::size_t connections = std::min<std::size_t>(settings_.connections, files_.size());
+  const std::size_t connections = std::min<std::size_t>(settings_.connections, counts_.wanted);
   for (std::size_t i = 0; i < connections; ++i) connections_.emplace_back(&TileFetcher::Work, this);
 }
 
 void TileFetcher::Finish() {
+  {
+    std::lock_guard lock(mutex_);
+    finishing_ = true;
+    room_.notify_all();
+  }
   for (std::thread& connection : connections_) connection.join();
   connections_.clear();
+  // Files that appeared meanwhile (another run on a shared folder) were not asked for.
+  std::lock_guard lock(mutex_);
+  if (dealt_ == rows_ && !Stopping()) counts_.wanted = counts_.settled;
 }
 
 bool TileFetcher::Stopping() const { return stopping_ || platform::StopRequested() != 0; }
@@ -82,27 +97,65 @@ void TileFetcher::Stop(std::string why) {
   if (fatal_.empty()) fatal_ = std::move(why);
   stopping_ = true;
   settled_.notify_all();
+  room_.notify_all();
+}
+
+// Under the lock: lists the files of the next row.
+void TileFetcher::DealRow() {
+  RowWork work{dealt_++, {}};
+  for (LayerFile& file : row_files_(work.row)) {
+    if (Wanted(file)) work.files.push_back(std::move(file));
+  }
+  work.unsettled = work.files.size();
+  dealt_rows_.push_back(std::move(work));
 }
 
 bool TileFetcher::WaitForRow(std::size_t row) {
   std::unique_lock lock(mutex_);
+  joining_ = row;
+  while (!dealt_rows_.empty() && dealt_rows_.front().row < row) dealt_rows_.pop_front();
+  room_.notify_all();
+  // Dealt here too: a row may have nothing left to fetch, and no connection to deal it.
+  while (dealt_ <= row) DealRow();
   // Woken each second too: a signal sets no condition.
-  while (unsettled_[row] != 0 && !Stopping()) settled_.wait_for(lock, std::chrono::seconds(1));
-  return unsettled_[row] == 0 && !Stopping();
+  while (dealt_rows_.front().unsettled != 0 && !Stopping()) settled_.wait_for(lock, std::chrono::seconds(1));
+  return dealt_rows_.front().unsettled == 0 && !Stopping();
+}
+
+// Under the lock: the next file to ask for, dealing rows while the join is
+// near enough; false when none is left or the download stops.
+bool TileFetcher::NextFile(std::unique_lock<std::mutex>& lock, LayerFile& file, std::size_t& row) {
+  for (;;) {
+    if (Stopping()) return false;
+    // Once the join is done with them, the settled rows are forgotten.
+    while (finishing_ && !dealt_rows_.empty() && dealt_rows_.front().unsettled == 0) dealt_rows_.pop_front();
+    for (RowWork& work : dealt_rows_) {
+      if (work.next == work.files.size()) continue;
+      file = work.files[work.next++];
+      row = work.row;
+      return true;
+    }
+    if (dealt_ == rows_) return false;
+    if (finishing_ || dealt_ <= joining_ + settings_.rows_ahead) {
+      DealRow();
+    } else {
+      room_.wait_for(lock, std::chrono::seconds(1));
+    }
+  }
 }
 
 void TileFetcher::Work() {
   const auto connection = fetch::Connect(settings_.user_agent, [this] { return Stopping(); });
   for (;;) {
-    std::size_t index = 0;
+    LayerFile file;
+    std::size_t row = 0;
     {
-      std::lock_guard lock(mutex_);
-      if (next_ == files_.size() || Stopping()) return;
-      index = next_++;
+      std::unique_lock lock(mutex_);
+      if (!NextFile(lock, file, row)) return;
     }
-    const Result result = FetchOne(*connection, files_[index]);
+    const Result result = FetchOne(*connection, file);
     if (result == Result::kStopped) return;
-    Settle(files_[index], result);
+    Settle(row, file, result);
   }
 }
 
@@ -124,18 +177,24 @@ TileFetcher::Result TileFetcher::FetchOne(fetch::Connection& connection, const L
     const bool answered = answer.outcome == fetch::Outcome::kAnswered;
     const long status = answered ? answer.status : 0;
     if (answered) server_answered_ = true;
+    if (answer.outcome == fetch::Outcome::kUntrusted) {
+      Stop("no trusted connection to " + Origin(file.url) + ": " + answer.error);
+      return Result::kStopped;
+    }
     if (answer.outcome == fetch::Outcome::kUnreachable && !server_answered_) {
       Stop("cannot reach the server for " + file.url + ": " + answer.error);
       return Result::kStopped;
     }
     if (status == 200 || status == 204) return Store(file, answer);
     if (status == 304) return Result::kKept;
-    if (status == 404) return Result::kMissing;
+    // A tile the server no longer has: the copy kept is the best there is.
+    if (status == 404) return request.if_modified_since >= 0 ? Result::kGone : Result::kMissing;
     if (answer.outcome == fetch::Outcome::kTooLarge) return NotATile(file, answer);
     if (status >= 400 && status < 500 && status != 429) {
       Stop(FormatText("the server answered %d for %s", {status, file.url}));
       return Result::kStopped;
     }
+    if (status >= 500 && JudgeFailure(status, file.url)) return Result::kStopped;
     why = answered ? FormatText("the server answered %d", {status}) : answer.error;
     if (answered && status != 429 && status < 500) break;  // an answer that another try will not change
     if (attempt == kTries) break;
@@ -153,12 +212,30 @@ TileFetcher::Result TileFetcher::FetchOne(fetch::Connection& connection, const L
   return Result::kFailed;
 }
 
+// A proxy that cannot reach the server answers every request with the same
+// 502 or 504: when the first answers are all one such failure and no tile
+// came, the run stops at once rather than trying every file five times.
+bool TileFetcher::JudgeFailure(long status, const std::string& url) {
+  {
+    std::lock_guard lock(mutex_);
+    if (tiles_received_ != 0 || (first_failures_ != 0 && status != first_failure_)) {
+      first_failures_ = 0;
+      return false;
+    }
+    first_failure_ = status;
+    if (++first_failures_ < std::min(kAnswersBeforeJudging, counts_.wanted)) return false;
+  }
+  Stop(FormatText("the server answered %d to each of the first %d requests and sent no tile (the last for %s)",
+                  {status, first_failures_, url}));
+  return true;
+}
+
 TileFetcher::Result TileFetcher::Store(const LayerFile& file, const fetch::Answer& answer) {
   if (!answer.body.empty() && !IsTile(answer.body, file.layer)) return NotATile(file, answer);
   // An empty base is a missing one, asked for again next time; an empty
   // overlay is kept, as nothing is drawn there.
   if (answer.body.empty() && file.layer == 0) return Result::kMissing;
-  const platform::IoStatus status = WriteWholeFile(file.file, answer.body);
+  const platform::IoStatus status = folder_.Keep(file.file, answer.body);
   if (!status.Failed() && answer.last_modified >= 0) platform::SetFileModifiedTime(file.file, answer.last_modified);
   if (status.Failed()) {
     Stop("cannot write " + file.file + ": " + InOutMessage(status));
@@ -166,9 +243,7 @@ TileFetcher::Result TileFetcher::Store(const LayerFile& file, const fetch::Answe
   }
   std::lock_guard lock(mutex_);
   counts_.bytes += answer.body.size();
-  if (answer.body.empty()) return Result::kEmpty;
-  ++tiles_received_;
-  return Result::kKept;
+  return answer.body.empty() ? Result::kEmpty : Result::kKept;
 }
 
 TileFetcher::Result TileFetcher::NotATile(const LayerFile& file, const fetch::Answer& answer) {
@@ -178,7 +253,7 @@ TileFetcher::Result TileFetcher::NotATile(const LayerFile& file, const fetch::An
     std::lock_guard lock(mutex_);
     ++answers_not_tiles_;
     counts_.last_failure = "not a 256 x 256 PNG but " + what + " for " + file.url;
-    if (tiles_received_ != 0 || answers_not_tiles_ < std::min(kAnswersBeforeJudging, files_.size())) {
+    if (tiles_received_ != 0 || answers_not_tiles_ < std::min(kAnswersBeforeJudging, counts_.wanted)) {
       return Result::kFailed;
     }
   }
@@ -186,14 +261,16 @@ TileFetcher::Result TileFetcher::NotATile(const LayerFile& file, const fetch::An
   return Result::kStopped;
 }
 
-void TileFetcher::Settle(const LayerFile& file, Result result) {
+void TileFetcher::Settle(std::size_t row, const LayerFile& file, Result result) {
   std::lock_guard lock(mutex_);
   if (result == Result::kMissing) {
     ++(file.layer == 0 ? counts_.missing_bases : counts_.missing_overlays);
   }
+  if (result == Result::kGone) ++counts_.gone;
   if (result == Result::kFailed) ++counts_.failed;
+  if (result != Result::kFailed) ++tiles_received_;  // the server serves: its failures are its own
   ++counts_.settled;
-  --unsettled_[file.row];
+  --dealt_rows_[row - dealt_rows_.front().row].unsettled;
   settled_.notify_all();
 }
 

@@ -1,34 +1,42 @@
 // The download: every layer file of a block's tiles that the tile folder
 // lacks, fetched on several connections in the order the map is joined (rows
-// from the north), each kept only once it is a whole 256 x 256 PNG tile.
-// Answers that may pass (a busy server, a broken connection) are tried again
-// after a pause; answers that say the run cannot succeed stop it.
+// from the north), each kept only once it is a whole 256 x 256 PNG tile. A
+// row's files are listed when its turn comes, a few rows ahead of the join,
+// so memory does not grow with the map's height. Answers that may pass (a
+// busy server, a broken connection) are tried again after a pause; answers
+// that say the run cannot succeed stop it.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "fetch.h"
+#include "tile_folder.h"
 
 namespace rastrel {
 
 struct LayerFile {
-  std::size_t row;    // of the map, from the north
   std::size_t layer;  // 0 the base, 1 and 2 the overlays
   std::string url;
   std::string file;  // where it is kept
 };
 
+// The layer files of a row of the map, counted from the north.
+using RowFiles = std::function<std::vector<LayerFile>(std::size_t row)>;
+
 struct FetchSettings {
   unsigned connections = 2;
   bool refresh = false;  // ask again for the files kept, if changed
   std::string user_agent;
+  std::size_t rows_ahead = 2;  // rows listed beyond the one being joined
 };
 
 // What the download has done so far.
@@ -36,6 +44,7 @@ struct FetchCounts {
   std::size_t wanted = 0;    // files to ask for
   std::size_t settled = 0;   // of those, asked for and done with
   std::size_t missing_bases = 0, missing_overlays = 0;
+  std::size_t gone = 0;      // kept, but the server has them no more
   std::size_t failed = 0;    // gave no tile after every try
   std::size_t repeats = 0;   // tries made again
   std::uint64_t bytes = 0;   // received in tiles
@@ -44,14 +53,16 @@ struct FetchCounts {
 
 class TileFetcher {
  public:
-  TileFetcher(std::vector<LayerFile> files, std::size_t rows, FetchSettings settings);
+  TileFetcher(std::size_t rows, RowFiles row_files, const TileFolder& folder, FetchSettings settings);
   ~TileFetcher();
 
   // Starts the connections.
   void Start();
-  // Waits until every file of `row` is settled; false when the run stops first.
+  // Waits until every file of `row` is settled (rows are asked for in
+  // order); false when the run stops first.
   bool WaitForRow(std::size_t row);
-  // Waits for every connection to end.
+  // Fetches the rest without waiting for the join, and waits for every
+  // connection to end.
   void Finish();
   // True once a stop was requested or the download cannot succeed.
   bool Stopping() const;
@@ -60,27 +71,41 @@ class TileFetcher {
   FetchCounts Counts() const;
 
  private:
-  enum class Result { kKept, kMissing, kEmpty, kFailed, kStopped };
+  enum class Result { kKept, kMissing, kGone, kEmpty, kFailed, kStopped };
+  struct RowWork {
+    std::size_t row;
+    std::vector<LayerFile> files;  // those to ask for
+    std::size_t next = 0, unsettled = 0;
+  };
 
+  bool Wanted(const LayerFile& file) const;
+  void DealRow();
+  bool NextFile(std::unique_lock<std::mutex>& lock, LayerFile& file, std::size_t& row);
   void Work();
   Result FetchOne(fetch::Connection& connection, const LayerFile& file);
+  bool JudgeFailure(long status, const std::string& url);
   Result Store(const LayerFile& file, const fetch::Answer& answer);
   Result NotATile(const LayerFile& file, const fetch::Answer& answer);
-  void Settle(const LayerFile& file, Result result);
+  void Settle(std::size_t row, const LayerFile& file, Result result);
   void Stop(std::string why);
   bool Pause(std::int64_t seconds);
 
-  std::vector<LayerFile> files_;
+  const std::size_t rows_;
+  RowFiles row_files_;
+  const TileFolder& folder_;
   FetchSettings settings_;
-  std::vector<std::size_t> unsettled_;  // a row's files not yet settled
-  std::size_t next_ = 0;
+  std::deque<RowWork> dealt_rows_;  // listed and not yet joined
+  std::size_t dealt_ = 0, joining_ = 0;
+  bool finishing_ = false;
   std::size_t answers_not_tiles_ = 0, tiles_received_ = 0;
+  long first_failure_ = 0;  // the one failure answered so far, while no tile came
+  std::size_t first_failures_ = 0;
   FetchCounts counts_;
   std::string fatal_;
   std::atomic<bool> stopping_{false};
   std::atomic<bool> server_answered_{false};
   mutable std::mutex mutex_;
-  std::condition_variable settled_;
+  std::condition_variable settled_, room_;
   std::vector<std::thread> connections_;
 };
 

@@ -23,7 +23,8 @@ void Note(const std::string& line) {
 }
 
 void WriteTileImage(const std::string& tile, const Pixels& image) {
-  const rastrel::platform::IoStatus status = rastrel::WriteWholeFile("tg/aa_" + tile + ".pnm", rastrel::TilePpm(image));
+  const std::string name = "tg/aa_" + tile + ".pnm";
+  const rastrel::platform::IoStatus status = rastrel::WriteWholeFile(name, rastrel::TilePpm(image), name + ".tmp");
   if (status.Failed()) rastrel::RaiseInOutError(status);
 }
 

@@ -64,8 +64,7 @@ std::string LayerFileName(std::size_t layer, std::string_view tile) {
   return std::string(kLayerFolders[layer]).append("/13_").append(tile);
 }
 
-platform::IoStatus WriteWholeFile(const std::string& name, std::string_view bytes) {
-  const std::string temporary = name + ".tmp";
+platform::IoStatus WriteWholeFile(const std::string& name, std::string_view bytes, const std::string& temporary) {
   platform::FileHandle file = 0;
   platform::IoStatus status = platform::OpenFile(temporary, platform::OpenMode::kCreate, file);
   if (status.Failed()) return status;

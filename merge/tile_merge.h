@@ -42,9 +42,9 @@ inline constexpr std::string_view kLayerFolders[] = {"tiles_map", "tiles_cyk", "
 // A layer's file of the tile X_Y, below its tile folder.
 std::string LayerFileName(std::size_t layer, std::string_view tile);
 
-// Writes `bytes` under a temporary name and renames it to `name`, so the file
-// is whole or absent; the temporary file is removed after a failure.
-platform::IoStatus WriteWholeFile(const std::string& name, std::string_view bytes);
+// Writes `bytes` under the name `temporary` and renames it to `name`, so the
+// file is whole or absent; the temporary file is removed after a failure.
+platform::IoStatus WriteWholeFile(const std::string& name, std::string_view bytes, const std::string& temporary);
 
 // Gets a line about a layer left out or replaced, naming it from its layer folder.
 using MergeNote = std::function<void(const std::string& line)>;

@@ -6,6 +6,7 @@ it reaches as its proxy, each in a fresh folder: the exit status, every line on 
 import functools
 import os
 import re
+import shutil
 import signal
 import struct
 import subprocess
@@ -19,6 +20,7 @@ import cases
 from tile_server import LAST_MODIFIED, TileServer
 
 HOST = "tiles.example.com"
+TLS_SERVER, AUTHORITY = None, None  # the https server, and the file of the authority that signs its certificate
 CONSOLE_CTRL = None  # the Windows helper that sends a console Ctrl-C
 WINDOWS = False  # a Windows build under Wine
 LAYERS = {"turist": "map", "tcyklo": "cyk", "ttur": "tur"}
@@ -43,14 +45,16 @@ def kept(layer, tile):
     return f"m_tiles/tiles_{LAYERS[layer]}/13_{tile[0]:x}000_{tile[1]:x}000"
 
 
-def served(stock=STOCK):
-    return {path(layer, tile): layers[i][0] for tile, layers in stock.items() for i, layer in enumerate(LAYERS)
+def served(stock=STOCK, prefix=""):
+    return {prefix + path(layer, tile): layers[i][0] for tile, layers in stock.items() for i, layer in enumerate(LAYERS)
             if layers[i] is not None}
 
 
-def cache(stock=STOCK, but=()):
-    return {kept(layer, tile): layers[i][0] for tile, layers in stock.items() for i, layer in enumerate(LAYERS)
-            if layers[i] is not None and (layer, tile) not in but}
+def cache(stock=STOCK, but=(), folder="m_tiles", server=None):
+    """The tile folder's files: its tiles and its record of the server."""
+    return {**{kept(layer, tile).replace("m_tiles", folder): layers[i][0] for tile, layers in stock.items()
+               for i, layer in enumerate(LAYERS) if layers[i] is not None and (layer, tile) not in but},
+            f"{folder}/server.txt": f"{server or 'http://' + HOST}\n".encode()}
 
 
 @functools.cache
@@ -102,10 +106,13 @@ class MapCase:
     `before`: files in the folder; `files`: all of them after (None: the stock cache, m.png and m.map); `png`: the
     map's pixels; `stderr`: its lines, without "rastrel-map: "; `requests`: a check of the server's log, true when
     right; `then`: a case run after it in the same folder; `interrupt`: a signal sent once the server has stalled; `needs`:
-    "posix" (not under Wine), "dev_full", each with the reason; `map`: the map's name."""
+    "posix" (not under Wine), "dev_full", "tls", each with the reason; `map`: the map's name; `tls`: the https server
+    answers; `twin`: the same command run at the same time in the folder "twin"; `delay`: seconds the server waits
+    before each answer; `stdout`: what standard output holds ("full": /dev/full in its place); `terminal`: standard
+    error on a pseudo-terminal."""
     DEFAULTS = dict(args=KEYS, served=None, scripts={}, before={}, modified={}, status=0, stderr="", files=None,
                     png=None, depth_and_colours=(8, 2), requests=None, env={}, then=None, interrupt=None, needs={},
-                    map="m")
+                    map="m", tls=False, twin=False, delay=0.0, stdout=b"", terminal=False)
 
     def __init__(self, name, **given):
         self.__dict__.update(self.DEFAULTS, name=name, **given)
@@ -122,7 +129,7 @@ def lines(*texts):
 
 
 DOWNLOAD = "download {} of {} tile files, {} base and {} overlay tiles missing"
-KEYS_LINE = "keys 7eb1 7eb9 8041 8049 (2 x 2 tiles)"
+KEYS_LINE = "keys 7eb1 7eb9 8041 8049 (2 x 2 tiles) from http://tiles.example.com"
 JOINED = ["join m.png, 512 x 512 pixels, and m.map", "m.png and m.map made from 4 tiles; 0 base and 5 overlay tiles "
           "were missing on the server (white where a base is missing), running again fetches them"]
 
@@ -131,8 +138,8 @@ def made(download=DOWNLOAD.format(12, 12, 0, 5), *middle):
     return lines(KEYS_LINE, *middle, download, *JOINED)
 
 
-def stopped(why):
-    return lines(KEYS_LINE, f"the download stopped: {why} (the complete tiles are kept in m_tiles)")
+def stopped(why, kept=""):
+    return lines(KEYS_LINE, f"the download stopped: {why}" + (f" (the complete tiles are kept in {kept})" if kept else ""))
 
 
 def url(layer, tile):
@@ -186,7 +193,7 @@ def all_cases():
     unreachable = dict(args=["--connections", "1", *KEYS], status=1, files={}, requests=lambda log: log == [],
                        stderr=re.compile(re.escape(lines(KEYS_LINE) + "rastrel-map: the download stopped: cannot reach "
                                                    f"the server for {url('turist', NW)}: ") +
-                                         r"[^\n]+ \(the complete tiles are kept in m_tiles\)\n"))
+                                         r"[^\n]+\n"))
     return [
         MapCase("a block of keys: every colour type, overlays missing", stderr=made(),
                 requests=lambda log: {h.get("User-Agent") for _, _, h in log} == {"rastrel-map/1.0.0"}),
@@ -204,8 +211,8 @@ def all_cases():
                 status=1, stderr=lines(KEYS_LINE, DOWNLOAD.format(12, 12, 0, 5), "no m.png made: 1 of the tile files "
                                        "failed after their tries (the last: not a 256 x 256 PNG but text/html; charset"
                                        '=utf-8 ("<!DOCTYPE html> <html><head><title>Log in</title></head></ht") for '
-                                       f"{url('turist', NE)}); the complete tiles are kept in m_tiles, running again "
-                                       "fetches the rest"),
+                                       f"{url('turist', NE)}); running again fetches them (the complete tiles are kept "
+                                       "in m_tiles)"),
                 then=MapCase("again", stderr=made(DOWNLOAD.format(6, 6, 0, 5)),
                              requests=lambda log: sorted(p for _, p, _ in log) == sorted(
                                  [BAD_BASE] + [path(l, t) for t, layers in STOCK.items() for l, v in zip(LAYERS, layers)
@@ -255,26 +262,31 @@ def all_cases():
               ("example.com", "past the proxy", unreachable)]],
         # Windows gives the name in its ANSI code page (Wine here: 1252), and so does rastrel2's .map.
         MapCase("a name outside ASCII", args=[*KEYS[:5], "H\u00f6he"], map="H\u00f6he", stderr=None,
-                files={**{name.replace("m_tiles", "H\u00f6he_tiles"): data for name, data in cache().items()},
+                files={**cache(folder="H\u00f6he_tiles"),
                        "H\u00f6he.map": cases.map_file(
                            "H\u00f6he".encode("cp1252" if WINDOWS else "utf-8").decode("latin-1"),
                            *CALIBRATION)}),
         # No limit of cmd's or of a 32-bit process's memory on a row: 1,000 tiles of one colour, a 1-bit palette.
         MapCase("a row of 1,000 tiles", args=["--keys", "7eb1", "9de9", "8049", "8049", "m"], served=WIDE_ROW,
-                files={**{"m_tiles/tiles_map" + p.removeprefix("/turist"): t for p, t in WIDE_ROW.items()}, "m.map": cases.map_file(
+                files={**{"m_tiles/tiles_map" + p.removeprefix("/turist"): t for p, t in WIDE_ROW.items()},
+                                    "m_tiles/server.txt": cache({})["m_tiles/server.txt"], "m.map": cases.map_file(
                     "m", 451424, 5504672, 255999, 255, 1475424, 5503648), "m.png": lambda png: png[12:26] == b"IHDR" +
                     struct.pack(">IIBB", 256000, 256, 1, 3)}, stderr=lines(
-                    "keys 7eb1 9de9 8049 8049 (1000 x 1 tiles)", DOWNLOAD.format(3000, 3000, 0, 2000),
+                    "keys 7eb1 9de9 8049 8049 (1000 x 1 tiles) from http://tiles.example.com", DOWNLOAD.format(3000, 3000, 0, 2000),
                     "join m.png, 256000 x 256 pixels, and m.map", "m.png and m.map made from 1000 tiles; 0 base and "
                     "2000 overlay tiles were missing on the server (white where a base is missing), running again "
                     "fetches them")),
+        *server_and_folder_cases(),
+        *https_cases(),
         MapCase("a folder where the map must go", before={"m.png": cases.DIR}, status=1,
                 files={**cache(), "m.png": cases.DIR}, stderr=lines(KEYS_LINE, DOWNLOAD.format(12, 12, 0, 5),
                                                                   "cannot move m.png into place: File access denied")),
         MapCase("a full disk under the PNG", before={**cache(), "m_tiles/m.png": cases.FULL}, status=1,
                 files=cache(), needs={"posix": "POSIX errors", "dev_full": "no /dev/full to link to here"},
                 stderr=lines(KEYS_LINE, "cannot write m_tiles/m.png: I/O error 28")),
-        MapCase("a cache the script left", before=cache(), stderr=made(DOWNLOAD.format(5, 5, 0, 5)),
+        MapCase("a tile folder of the earlier layout, without a record: taken over", before={
+            name: data for name, data in cache().items() if not name.endswith("server.txt")},
+                stderr=made(DOWNLOAD.format(5, 5, 0, 5)),
                 requests=lambda log: BAD_BASE not in [p for _, p, _ in log]),
         MapCase("--refresh: a 304 and a changed tile", args=["--refresh", *KEYS], before={
             **cache(), kept("turist", NE): cases.BASES["1_1"][0]}, modified={BAD_BASE: LAST_MODIFIED + 60},
@@ -291,6 +303,112 @@ def all_cases():
     ]
 
 
+ALL_PATHS = sorted(path(layer, tile) for tile in STOCK for layer in LAYERS)
+WEST = {NW: STOCK[NW], SW: STOCK[SW]}
+# Row 0 of small values that alternate across it, so that its filter looks up, to the row above the first; many
+# colours below it.
+TEXTURED = {tile: ((cases.png(2, 8, cases.image(f)), f), None, None) for tile, f in [
+    (t, lambda x, y, s=i: tuple((x % 2) * 3 + c if y == 0 else (x * (7 + s) + y * 3 + c * 50) & 255 for c in range(3)))
+    for i, t in enumerate(STOCK)]}
+ANY = lambda data: data is not None
+
+
+def server_and_folder_cases():
+    base = f"http://{HOST}"
+    refused = lambda message: lines(message)
+    nothing = dict(status=2, files={}, requests=lambda log: log == [])
+    keys_from = lambda server: KEYS_LINE.replace(f"from {base}", f"from {server}")
+    return [
+        MapCase("--server with a path and a trailing /", args=["--server", f"{base}/base/", *KEYS],
+                served=served(prefix="/base"), files={**cache(server=f"{base}/base"), "m.map": MAP},
+                stderr=made().replace(KEYS_LINE, keys_from(f"{base}/base")),
+                requests=lambda log: sorted(p for _, p, _ in log) == ["/base" + p for p in ALL_PATHS]),
+        MapCase("RASTREL_SERVER with a path", env={"RASTREL_SERVER": f"{base}/v"}, served=served(prefix="/v"),
+                files={**cache(server=f"{base}/v"), "m.map": MAP}, stderr=made().replace(KEYS_LINE, keys_from(f"{base}/v"))),
+        MapCase("--server over RASTREL_SERVER", args=["--server", base, *KEYS], env={"RASTREL_SERVER": "ftp://x"},
+                stderr=made()),
+        *[MapCase(f"refused: --server {address}", args=["--server", address, *KEYS], stderr=refused(message), **nothing)
+          for address, message in [
+              ("ftp://tiles.example.com", "the server address 'ftp://tiles.example.com' must start with http:// or "
+               "https://"),
+              ("http:///t", "the server address 'http:///t' has no host"),
+              ("http://h/t?k=1", "the server address 'http://h/t?k=1' has a query or fragment (? or #): name the base "
+               "address alone, before the layer folders"),
+              ("http://h/my tiles", "the server address 'http://h/my tiles' holds a blank or a character that cannot "
+               "stand in a URL"),
+              ("http://me:secret@h", "the server address holds a user name or password, which would show in the "
+               "process list and in error lines: name the server without them"),
+              ("http://h:65536", "the server address 'http://h:65536' has a port that is not a number from 1 to 65535")]],
+        MapCase("refused: RASTREL_SERVER without a scheme", env={"RASTREL_SERVER": "h/t"}, stderr=refused(
+            "the server address 'h/t' must start with http:// or https:// (from RASTREL_SERVER)"), **nothing),
+        MapCase("refused: no server named, and the build's is the placeholder", env={"RASTREL_SERVER": None},
+                stderr=refused("name your tile server: --server URL, or the environment variable RASTREL_SERVER (this "
+                               "build knows no server; rastrel-map --help says more)"), **nothing),
+        MapCase("refused: a tile folder filled from another server", before={"m_tiles/server.txt": b"http://o.example\n"},
+                files={"m_tiles/server.txt": b"http://o.example\n"}, status=2, requests=lambda log: log == [],
+                stderr=refused(f"the tile folder m_tiles holds tiles from http://o.example, not from {base}: name "
+                               f"another folder with --tiles, or remove m_tiles to fill it from {base}")),
+        # The second map asks for the tiles the first lacked, and again for those the server lacks.
+        MapCase("a tile folder shared by two maps", args=["--tiles", "shared", "--keys", "7eb1", "7eb1", "8041", "8049",
+                                                          "w"], map="w", stderr=None,
+                files={**cache(WEST, folder="shared"), "w.png": ANY, "w.map": ANY},
+                then=MapCase("the second map of an overlapping block", args=["--tiles", "shared", *KEYS],
+                             files={**cache(folder="shared"), "w.png": ANY, "w.map": ANY, "m.map": MAP},
+                             stderr=made(DOWNLOAD.format(8, 8, 0, 5)), requests=lambda log: sorted(
+                                 p for _, p, _ in log) == sorted(p for p in ALL_PATHS if p not in served(WEST)))),
+        MapCase("two runs at once on one tile folder, maps of one name in two folders", twin=True, delay=0.02,
+                args=["--tiles", "../shared", *KEYS], map="a/m", png=image(), stderr=None,
+                files={**cache(folder="shared"), "a/m.map": MAP, "a/m.png": None, "b/m.map": MAP, "b/m.png": None}),
+        MapCase("--refresh: a kept base the server no longer has stays drawn", args=["--refresh", *KEYS],
+                before=cache(), served=served(NO_BASE), stderr=lines(
+                    KEYS_LINE, DOWNLOAD.format(12, 12, 0, 5) + ", 1 gone from the server (the copies kept are used)",
+                    JOINED[0], JOINED[1] + "; the server no longer has 1 of the tile files kept, whose copies are drawn")),
+        MapCase("a proxy answering 502 to everything: stopped at once", args=["--connections", "8", *KEYS], served={},
+                scripts={p: ["status:502"] * 5 for p in ALL_PATHS}, status=1, files={}, stderr=re.compile(re.escape(
+                    lines(KEYS_LINE) + "rastrel-map: the download stopped: the server answered 502 to each of the first "
+                    "8 requests and sent no tile (the last for ") + r"http://tiles\.example\.com/\S+\)\n"),
+                requests=lambda log: len(log) == 8),
+        MapCase("a 300 is not asked again", scripts={BAD_BASE: ["status:300"]}, status=1, files=cache(but=[("turist", NE)]),
+                stderr=lines(KEYS_LINE, DOWNLOAD.format(12, 12, 0, 5), "no m.png made: 1 of the tile files failed after "
+                             f"their tries (the last: the server answered 300 for {url('turist', NE)}); running again "
+                             "fetches them (the complete tiles are kept in m_tiles)"),
+                requests=lambda log: [p for _, p, _ in log].count(BAD_BASE) == 1),
+        MapCase("textured tiles: the first row filtered from zeros above it", served=served(TEXTURED),
+                files={**cache(TEXTURED), "m.map": MAP}, png=image(TEXTURED), stderr=made(
+                    DOWNLOAD.format(12, 12, 0, 8)).replace("0 base and 5 overlay", "0 base and 8 overlay")),
+        MapCase("the status line on a terminal", args=["--connections", "1", *KEYS], terminal=True, delay=0.15,
+                needs={"posix": "a pseudo-terminal"}, stderr=re.compile(
+                    r"(?s).*\rrastrel-map: download [1-9]\d* of 12 tile files, \d+ KB/s, 0:0\d left; [01] of 2 rows "
+                    r"joined\x1b\[K.*")),
+        MapCase("--help", args=["--help"], files={}, stdout=lambda out: out.startswith(
+            b"usage: rastrel-map [OPTIONS] WEST") and b"setx RASTREL_SERVER" in out),
+        MapCase("--version", args=["--version", *KEYS], files={}, stdout=b"rastrel-map 1.0.0\n"),
+        MapCase("--block to a full standard output", args=["--block", *BOX[:4]], stdout="full", files={}, status=1,
+                stderr=lines("cannot write to standard output: I/O error 28"),
+                needs={"posix": "POSIX errors", "dev_full": "no /dev/full here"}),
+    ]
+
+
+def https_cases():
+    port = TLS_SERVER.server_port if TLS_SERVER else 1
+    trusted, no_tls = {"CURL_CA_BUNDLE": AUTHORITY}, "no openssl here to make a test authority"
+    keys_from = lambda server: KEYS_LINE.replace(f"from http://{HOST}", f"from {server}")
+    return [
+        MapCase("https, trusting the authority named in CURL_CA_BUNDLE", tls=True, env=trusted,
+                args=["--server", f"https://localhost:{port}", *KEYS],
+                files={**cache(server=f"https://localhost:{port}"), "m.map": MAP},
+                stderr=made().replace(KEYS_LINE, keys_from(f"https://localhost:{port}")),
+                needs={"tls": no_tls, "posix": "Wine's WinHTTP trusts the host system's authorities alone, which the "
+                                                 "test leaves as they are"}),
+        # Under Wine the authority is not trusted at all: one line as well.
+        MapCase("https, a certificate for another name: one line, no retries", tls=True, env=trusted,
+                args=["--server", f"https://127.0.0.1:{port}", *KEYS], status=1, files={},
+                requests=lambda log: log == [], needs={"tls": no_tls}, stderr=re.compile(re.escape(lines(
+                    keys_from(f"https://127.0.0.1:{port}")) + "rastrel-map: the download stopped: no trusted connection "
+                    f"to https://127.0.0.1:{port}: ") + r"[^\n]+\n")),
+    ]
+
+
 def run(case, program, launcher, server, work, problems):
     for name, data in case.before.items():
         made = Path(work, name)
@@ -302,14 +420,25 @@ def run(case, program, launcher, server, work, problems):
         else:
             made.write_bytes(data)
             os.utime(made, (LAST_MODIFIED, LAST_MODIFIED))
-    server.reset(case.served, case.scripts, modified=case.modified)
+    server = TLS_SERVER if case.tls else server
+    server.reset(case.served, case.scripts, case.delay, modified=case.modified)
     # Wine's loader needs the shell's PATH, and a Windows PATH holds no GDAL anyway.
-    env = {**os.environ, "http_proxy": server.proxy, **{name: value for name, value in case.env.items()
-                                                         if not (launcher and name == "PATH")}}
+    env = {**os.environ, "http_proxy": server.proxy, "RASTREL_SERVER": f"http://{HOST}",
+           **{name: value for name, value in case.env.items() if not (launcher and name == "PATH")}}
+    env = {name: value for name, value in env.items() if value is not None}
     go = Path(work).with_suffix(".ctrl-c")
     helper = [CONSOLE_CTRL, str(go)] if launcher and case.interrupt else []
-    process = subprocess.Popen(launcher + helper + [program, *case.args], cwd=work, env=env, stdout=subprocess.PIPE,
-                               stderr=subprocess.PIPE)
+    command = launcher + helper + [program, *case.args]
+    terminal = os.openpty() if case.terminal else None
+    full = open("/dev/full", "wb") if case.stdout == "full" else None
+    # Twins run side by side in the folders a and b.
+    folders = [Path(work, "a"), Path(work, "b")] if case.twin else [Path(work)]
+    for folder in folders:
+        folder.mkdir(exist_ok=True)
+    process = subprocess.Popen(command, cwd=folders[0], env=env, stdout=full or subprocess.PIPE,
+                               stderr=terminal[1] if terminal else subprocess.PIPE)
+    if case.twin:
+        twin = subprocess.Popen(command, cwd=folders[1], env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     if case.interrupt:
         server.stalled.wait(30)
         time.sleep(0.3)
@@ -319,6 +448,14 @@ def run(case, program, launcher, server, work, problems):
             process.send_signal(case.interrupt)
         sent = time.monotonic()
     stdout, stderr = process.communicate(timeout=120)
+    if terminal:
+        os.close(terminal[1])
+        stderr = read_terminal(terminal[0])
+    if full:
+        full.close()
+        stdout = "full"
+    if case.twin and (twin.communicate(timeout=120)[0] or twin.returncode):
+        problems.append(f"{case.name}: the twin run ended with {twin.returncode}")
     server.release.set()
     if helper and process.returncode == 77:
         raise Skipped(stdout.decode().removeprefix("SKIP: ").strip())
@@ -328,12 +465,12 @@ def run(case, program, launcher, server, work, problems):
     got = {"status": process.returncode, "stdout": stdout, **{
         str(p.relative_to(work)): ("link", os.readlink(p)) if p.is_symlink() else p.read_bytes() if p.is_file() else
         cases.DIR for p in Path(work).rglob("*") if p.is_symlink() or p.is_file() or not any(p.iterdir())}}
-    want = {"status": case.status, "stdout": getattr(case, "stdout", b""), **case.files}
+    want = {"status": case.status, "stdout": case.stdout, **case.files}
     if case.stderr is not None:
-        got["stderr"], want["stderr"] = stderr.decode(), case.stderr
-    png = case.map + ".png"
-    if case.png is not None and png in got:
-        got[png], want[png] = decode_png(got[png]), ((512, 512, *case.depth_and_colours), case.png)
+        got["stderr"], want["stderr"] = stderr if terminal else stderr.decode(), case.stderr
+    for png in dict.fromkeys([case.map + ".png", "a/m.png", "b/m.png"]):
+        if case.png is not None and png in got:
+            got[png], want[png] = decode_png(got[png]), ((512, 512, *case.depth_and_colours), case.png)
     for name in sorted(set(got) | set(want)):
         g, w = got.get(name), want.get(name)
         if not (w.fullmatch(g) if isinstance(w, re.Pattern) and g is not None else w(g) if callable(w) else g == w):
@@ -346,6 +483,35 @@ def run(case, program, launcher, server, work, problems):
 
 class Skipped(Exception):
     pass
+
+
+def read_terminal(fd):
+    """All the pseudo-terminal's bytes until its other end is closed."""
+    data = b""
+    while True:
+        try:
+            chunk = os.read(fd, 65536)
+        except OSError:  # EIO: no writer left
+            chunk = b""
+        if not chunk:
+            os.close(fd)
+            return data.decode()
+        data += chunk
+
+
+def test_authority(folder):
+    """A test authority and a certificate it signs for localhost alone (openssl): their files, or None."""
+    if not shutil.which("openssl"):
+        return None
+    key = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
+    steps = [["req", "-x509", *key, "-keyout", "ca.key", "-out", "ca.pem", "-days", "2", "-subj", "/CN=rastrel test"],
+             ["req", *key, "-keyout", "server.key", "-out", "server.csr", "-subj", "/CN=localhost"],
+             ["x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial", "-days", "2",
+              "-out", "server.pem", "-extfile", "names.cnf"]]
+    Path(folder, "names.cnf").write_text("subjectAltName=DNS:localhost\n")
+    for step in steps:
+        subprocess.run(["openssl", *step], cwd=folder, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return [str(Path(folder, name)) for name in ("ca.pem", "server.pem", "server.key")]
 
 
 def main():
@@ -361,10 +527,17 @@ def main():
         if probe.returncode:
             print(probe.stdout.decode(), end="")
             return probe.returncode
+    global TLS_SERVER, AUTHORITY
     server = TileServer()
+    authority_folder = tempfile.TemporaryDirectory(prefix="rastrel-ca-")
+    made = test_authority(authority_folder.name)
+    if made:
+        AUTHORITY, certificate = made[0], made[1:]
+        TLS_SERVER = TileServer(certificate)
     passed = failed = 0
     for case in all_cases():
         offered = {"windows"} if launcher else {"posix"} | ({"dev_full"} if os.path.exists("/dev/full") else set())
+        offered |= {"tls"} if made else set()
         unmet = [why for need, why in case.needs.items() if need not in offered]
         if unmet:
             print(f"SKIP {case.name}: {unmet[0]}")

@@ -2,6 +2,7 @@
 /LAYER/13_X_Y, or 404. A script of answers per path makes it misbehave as real servers do, one answer a request."""
 import email.utils
 import http.server
+import ssl
 import threading
 import time
 import urllib.parse
@@ -74,8 +75,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
 class TileServer(http.server.ThreadingHTTPServer):
     daemon_threads = True
 
-    def __init__(self):
+    def __init__(self, certificate=None):
+        """`certificate`: the files of a certificate and its key, for a server that speaks https alone."""
         super().__init__(("127.0.0.1", 0), Handler)
+        if certificate:
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(*certificate)
+            self.socket = context.wrap_socket(self.socket, server_side=True)
         self.lock, self.stalled, self.release = threading.Lock(), threading.Event(), threading.Event()
         self.tiles, self.scripts, self.requests, self.delay, self.modified = {}, {}, [], 0.0, {}
         threading.Thread(target=self.serve_forever, daemon=True).start()
