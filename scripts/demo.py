@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The README's first command after the build (demo.py RASTREL_MAP FOLDER): a tile server on this machine's loopback
 serves the example block 7eb1 7ec1 8041 8049 with tiles drawn on the spot (a landscape with contour lines, a red
-and a blue route over it), rastrel-map fetches them through http_proxy and leaves demo.png and demo.map in FOLDER,
+and a blue route over it), rastrel-map fetches them from http://tiles.example.com through http_proxy (that server)
+and leaves demo.png and demo.map in FOLDER,
 and GDAL, where it is installed, says where the map lies."""
 import math
 import os
@@ -51,8 +52,8 @@ def main():
     server.reset({f"/{layer}/13_{x:x}000_{y:x}000": tile(layer, c, r) for layer in ("turist", "tcyklo", "ttur")
                   for c, x in enumerate(COLUMNS) for r, y in enumerate(ROWS)})
     os.makedirs(folder, exist_ok=True)
-    made = subprocess.run([program, "--keys", "7eb1", "7ec1", "8041", "8049", "demo"], cwd=folder,
-                          env=dict(os.environ, http_proxy=server.proxy))
+    made = subprocess.run([program, "--server", "http://tiles.example.com", "--keys", "7eb1", "7ec1", "8041", "8049",
+                           "demo"], cwd=folder, env=dict(os.environ, http_proxy=server.proxy))
     if made.returncode:
         return made.returncode
     print(f"\nThe map: {os.path.abspath(folder)}/demo.png, calibrated by {os.path.abspath(folder)}/demo.map",

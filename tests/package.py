@@ -189,8 +189,8 @@ def check_recipe(readme, env, top):
 def check_map_folder(work, tiles, attempt):
     """What a finished run leaves: the map and the complete tiles, each as the server has it, and nothing else."""
     check(f"{attempt}: files left", sorted(str(p.relative_to(work)) for p in Path(work).rglob("*") if p.is_file()),
-          sorted(["mymap.map", "mymap.png"] + [f"mymap_tiles/tiles_{LAYERS[layer]}/13_{x:x}000_{y:x}000"
-                                                for layer, x, y in tiles]))
+          sorted(["mymap.map", "mymap.png", "mymap_tiles/server.txt"] + [
+              f"mymap_tiles/tiles_{LAYERS[layer]}/13_{x:x}000_{y:x}000" for layer, x, y in tiles]))
     check(f"{attempt}: tiles not as served", not_as_served(work), [])
 
 
@@ -357,7 +357,9 @@ def check_linux(build_dir, made, source_dir, top):
     readme = Path(source_dir, "README.md").read_text()
     check_pages(build_dir, readme, tar_gz, top)
     check_other_host(build_dir, source_dir, readme, top)
-    env = dict(os.environ, PATH=f"{top}/root/usr/bin:{os.environ['PATH']}", http_proxy=serve_tiles(f"{top}/server"))
+    # The placeholder server, reached through the loopback server as its proxy.
+    env = dict(os.environ, PATH=f"{top}/root/usr/bin:{os.environ['PATH']}", http_proxy=serve_tiles(f"{top}/server"),
+               RASTREL_SERVER="http://tiles.example.com")
     os.mkdir(f"{top}/work")
     check_rastrel_map(readme, env, top)
     check_recipe(readme, env, top)

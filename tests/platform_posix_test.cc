@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cerrno>
+#include <cstdlib>
+#include <string>
 
 #include "platform.h"
 
@@ -27,6 +31,47 @@ TEST(StatusOf, PosixErrorsToWhatTheUserSees) {
     EXPECT_EQ(status.code, c.status.code) << c.error;
     EXPECT_EQ(status.named, c.status.named) << c.error;
   }
+}
+
+// A folder where a kept tile should be: the read fails, and does not loop.
+TEST(ReadFile, FailsOnAFolder) {
+  FileHandle file = 0;
+  ASSERT_FALSE(OpenFileForReading(".", file).Failed());
+  char buffer[8];
+  std::size_t got = 0;
+  const IoStatus status = ReadFile(file, buffer, sizeof buffer, got);
+  EXPECT_EQ(status.code, 5);
+  EXPECT_TRUE(status.named);
+  CloseFile(file);
+}
+
+TEST(IsOnPath, SearchesEachFolderAndTakesAnEmptyOneAsTheCurrent) {
+  const std::string folder = "platform_test_path.tmp", tool = folder + "/tool";
+  ASSERT_FALSE(MakeDirectory(folder).Failed());
+  FileHandle file = 0;
+  ASSERT_FALSE(OpenFile(tool, OpenMode::kCreate, file).Failed());
+  CloseFile(file);
+  ::chmod(tool.c_str(), 0755);
+  const char* saved = std::getenv("PATH");
+  const std::string path = saved != nullptr ? saved : "";
+  const struct {
+    const char* path;
+    const char* program;
+    bool found;
+  } cases[] = {
+      {"/nonexistent:platform_test_path.tmp", "tool", true},
+      {"/nonexistent::/also-not", "platform_test_path.tmp/tool", true},
+      {"/nonexistent:", "platform_test_path.tmp/tool", true},
+      {"/nonexistent:/also-not", "platform_test_path.tmp/tool", false},
+      {"platform_test_path.tmp", "other", false},
+  };
+  for (const auto& c : cases) {
+    ::setenv("PATH", c.path, 1);
+    EXPECT_EQ(IsOnPath(c.program), c.found) << c.path << " " << c.program;
+  }
+  ::setenv("PATH", path.c_str(), 1);
+  RemoveFile(tool);
+  RemoveEmptyDirectory(folder);
 }
 
 }  // namespace

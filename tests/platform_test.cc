@@ -28,11 +28,12 @@ TEST(RemoveEmptyDirectory, LeavesAFolderThatHoldsAFile) {
   const std::string folder = "platform_test_folder.tmp", file = folder + "/f";
   ASSERT_FALSE(MakeDirectory(folder).Failed());
   MakeFile(file);
-  RemoveEmptyDirectory(folder);
+  EXPECT_FALSE(RemoveEmptyDirectory(folder));
   EXPECT_TRUE(IsExistingFile(file));
   RemoveFile(file);
-  RemoveEmptyDirectory(folder);
+  EXPECT_TRUE(RemoveEmptyDirectory(folder));
   EXPECT_TRUE(MakeDirectory(folder + "/again").Failed());  // the folder is gone
+  EXPECT_TRUE(RemoveEmptyDirectory(folder));               // and gone is what was asked
 }
 
 TEST(ReadFile, ReadsWhatWasWrittenThenTheEnd) {
