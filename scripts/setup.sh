@@ -34,7 +34,7 @@ WINDOWS_PACKAGES=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix libz-mingw
 
 # Checking the Linux packages and manual pages, and the README's recipe from tiles
 # to a calibrated map with the real tools.
-PACKAGE_PACKAGES=(lintian mandoc dpkg-dev wget netpbm gdal-bin)
+PACKAGE_PACKAGES=(lintian mandoc dpkg-dev wget netpbm gdal-bin openssl)
 
 enable_i386() {
   dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
