@@ -2,7 +2,8 @@
 """The whole chain, timed (python3 bench/chain.py [--write]): realistic tiles (textured palette bases of about
 25 KB, overlays of antialiased lines) from a loopback tile server that waits 0 ms, then 20 ms, before each answer,
 made into the map of 16 x 16 tiles (768 requests) by the README's step-by-step recipe, by the shell script that
-rastrel-map was before it became one program (taken from git history) and by rastrel-map; then 64 x 64 tiles
+rastrel-map was before it became one program (taken from git history) and by rastrel-map, beside the curl tool
+fetching the same files alone, and again from noisier tiles (RGB bases of about 130 KB); then 64 x 64 tiles
 already in the tile folder by the script and by rastrel-map, with peak memory, peak disk beside the tiles and the
 PNG's size against pnmtopng's for the same image; and the merge alone, rastrel-merge on one core against
 merge_fn.sh. It prints CONTRIBUTING.md's section "The chain", and with --write puts it there."""
@@ -28,11 +29,13 @@ def sh(command, **options):
     return subprocess.run(command, shell=True, check=True, stdout=subprocess.PIPE, **options).stdout
 
 
-def draw(folder):
+def draw(folder, noisy=False):
     """Bases: a smooth field of colour on paper with a fine grain, quantised to 20 colours (a palette PNG of about
-    25 KB), 24 kinds with palettes of their own; overlays: lines drawn four times larger and scaled down, so their
-    edges are antialiased and the merged map has thousands of colours."""
+    25 KB), 24 kinds with palettes of their own, or (`noisy`) with a coarser grain and not quantised (an RGB PNG
+    of about 130 KB); overlays: lines drawn four times larger and scaled down, so their edges are antialiased and
+    the merged map has thousands of colours."""
     os.makedirs(folder)
+    grain, quantise = ("0.3", "") if noisy else ("0.1", " | pnmquant 20 2>/dev/null")
     lines = {"over_route": "line 0 160 1023 300; line 360 0 520 1023", "over_trail": "line 0 700 1023 500"}
     sh(f"cd {folder} && pgmnoise -randomseed=9 256 256 > fine.pgm && ppmmake rgb:e0/f0/d0 256 256 > paper.ppm")
     for kind in range(24):
@@ -41,7 +44,7 @@ def draw(folder):
             sh(f"cd {folder} && pgmnoise -randomseed={10 * kind + i} 64 64 | pamscale -xsize 256 -ysize 256 "
                f"-filter=sinc > s{kind}{i}.pgm 2>/dev/null")
         sh(f"cd {folder} && rgb3toppm {fields} | pamcomp -opacity=0.6 - paper.ppm | pamcomp -alpha=fine.pgm "
-           f"-opacity=0.1 paper.ppm - | pnmquant 20 2>/dev/null | pnmtopng > base{kind}")
+           f"-opacity={grain} paper.ppm -{quantise} | pnmtopng > base{kind}")
     for name, drawn in lines.items():
         thick = "; ".join(f"{drawn.replace(' 0 ', f' {d} ').replace(' 1023 ', f' {1023 - d} ')}" for d in range(8))
         sh(f"cd {folder} && ppmmake black 1024 1024 | ppmdraw -script='setcolor white; {thick}' | ppmtopgm | "
@@ -127,6 +130,21 @@ def timed_map(command, keys, cwd, env):
     return downloaded, time.perf_counter() - start, peak, peaks.stop()
 
 
+def curl_alone(keys, cwd, env):
+    """The download floor this server allows: the curl tool fetching every file of the block to /dev/null on two
+    kept-alive connections, nothing else."""
+    xstart, xstop, ystart, ystop = (int(k, 16) for k in keys.split())
+    urls = [f"http://tiles.example.com/{layer}/13_{x:x}000_{y:x}000" for y in range(ystop, ystart - 1, -8)
+            for x in range(xstart, xstop + 1, 8) for layer in LAYERS]
+    for half in range(2):
+        Path(cwd, f"urls{half}").write_text("".join(f'url = "{u}"\noutput = "/dev/null"\n' for u in urls[half::2]))
+    start = time.perf_counter()
+    fetches = [subprocess.Popen(["curl", "-s", "-K", f"urls{half}"], cwd=cwd, env=env) for half in range(2)]
+    if any(fetch.wait() for fetch in fetches):
+        sys.exit("curl failed")
+    return None, time.perf_counter() - start, None, None
+
+
 def recipe(prefix, keys, cwd, env):
     readme = (ROOT / "README.md").read_text()
     block = re.search(r"\n#+ Recipe on Linux\n.*?```sh\n(.*?)```", readme, re.S)[1]
@@ -166,17 +184,28 @@ def main():
     with tempfile.TemporaryDirectory(prefix="rastrel-chain-", dir=os.environ.get("TMPDIR", "/var/tmp")) as top:
         prefix = install(top)
         kinds = draw(f"{top}/tiles")
-        sizes = [os.path.getsize(f"{top}/tiles/{k}") for k in kinds["turist"]]
+        draw(f"{top}/noisy", noisy=True)
+        sizes = [[os.path.getsize(f"{top}/{t}/{k}") for k in kinds["turist"]] for t in ("tiles", "noisy")]
         rows = []
-        env = dict(os.environ, PATH=f"{prefix}/bin:{os.environ['PATH']}")
+        # The placeholder server, which the loopback server answers for as the proxy.
+        env = dict(os.environ, PATH=f"{prefix}/bin:{os.environ['PATH']}", RASTREL_SERVER="http://tiles.example.com")
         for delay in (0.0, 0.02):
             server = serve(f"{top}/tiles", kinds, delay)
             env["http_proxy"] = f"http://127.0.0.1:{server.server_port}"
-            for name, run in (("recipe", lambda w: recipe(prefix, SMALL, w, env)),
+            for name, run in (("curl alone", lambda w: curl_alone(SMALL, w, env)),
+                              ("recipe", lambda w: recipe(prefix, SMALL, w, env)),
                               ("script", lambda w: timed_map("rastrel-map-script", SMALL, w, env)),
                               ("rastrel-map", lambda w: timed_map("rastrel-map", SMALL, w, env))):
                 os.makedirs(work := f"{top}/{name}-{delay}")
                 rows.append((f"16 × 16, {delay * 1000:.0f} ms", name, run(work)))
+            server.shutdown()
+            server = serve(f"{top}/noisy", kinds, delay)
+            env["http_proxy"] = f"http://127.0.0.1:{server.server_port}"
+            for name in ("script", "rastrel-map") if delay == 0 else ("rastrel-map",):
+                os.makedirs(work := f"{top}/noisy-{name}-{delay}")
+                rows.append((f"16 × 16 noisy, {delay * 1000:.0f} ms", name, timed_map(name if name == "rastrel-map"
+                                                                                     else "rastrel-map-script", SMALL,
+                                                                                     work, env)))
             server.shutdown()
         env["http_proxy"] = "http://127.0.0.1:1"  # nothing is fetched
         for name in ("script", "rastrel-map"):
@@ -204,17 +233,23 @@ def report(rows, sizes, png, native, netpbm):
         lines.append(f"| {case} | {name} | {'-' if downloaded is None else f'{downloaded:.2f}'} | {total:.2f} | "
                      f"{'-' if memory is None else f'{memory:,}'} | {'-' if disk is None else f'{disk / 1e6:,.0f}'} |")
     small0, small20, large = "16 × 16, 0 ms", "16 × 16, 20 ms", "64 × 64, in the tile folder"
+    noisy0, noisy20 = "16 × 16 noisy, 0 ms", "16 × 16 noisy, 20 ms"
+    (low, high), (noisy_low, noisy_high) = ((min(k) / 1000, max(k) / 1000) for k in sizes)
     return f"""### The chain
 
 `python3 bench/chain.py` builds the release preset, installs it into a
 temporary prefix and makes maps from realistic tiles (bases: textured
-palette PNGs of {min(sizes) / 1000:.1f} to {max(sizes) / 1000:.1f} KB; overlays: antialiased lines, so the
+palette PNGs of {low:.1f} to {high:.1f} KB; overlays: antialiased lines, so the
 merged map has the many colours of a real one): 16 × 16 tiles (768 requests)
 from a loopback tile server that waits 0 ms, then 20 ms, before each answer,
-by the README's step-by-step recipe (`merge_fn.sh`, Netpbm), by the shell
+by the curl tool alone (every file fetched on two connections and thrown
+away: the floor this server allows), by the README's step-by-step recipe
+(`merge_fn.sh`, Netpbm), by the shell
 script `rastrel-map` was before it became one program (from commit
 `{SCRIPT_COMMIT}`) and by `rastrel-map`, each with its defaults (2
-connections); then 64 × 64 tiles already in the tile folder. Peak disk is
+connections); the same with noisier tiles (bases of a coarser grain, not
+quantised: RGB PNGs of {noisy_low:.1f} to {noisy_high:.1f} KB) by the script and `rastrel-map`;
+then 64 × 64 tiles already in the tile folder. Peak disk is
 what the file system lost beside the tiles while the run went (sampled every
 50 ms). `python3 bench/chain.py --write` writes this section from one run.
 This run: 2 cores, x86_64 (shared and noisy: compare the ratios).
@@ -222,7 +257,8 @@ This run: 2 cores, x86_64 (shared and noisy: compare the ratios).
 {chr(10).join(lines)}
 
 - 16 × 16 tiles at 0 ms a request: `rastrel-map` takes {totals[small0, 'rastrel-map'] / totals[small0, 'script']:.2f} × the script's time and {totals[small0, 'rastrel-map'] / totals[small0, 'recipe']:.2f} × the recipe's.
-- At 20 ms a request, the download floor is 768 requests × 20 ms ÷ 2 connections = {floor:.2f} s: `rastrel-map` takes {totals[small20, 'rastrel-map'] / floor:.2f} × that floor, the script {totals[small20, 'script'] / floor:.2f} ×, the recipe {totals[small20, 'recipe'] / floor:.2f} ×.
+- At 20 ms a request, the download floor is 768 requests × 20 ms ÷ 2 connections = {floor:.2f} s: `rastrel-map` takes {totals[small20, 'rastrel-map'] / floor:.2f} × that floor, the script {totals[small20, 'script'] / floor:.2f} ×, the recipe {totals[small20, 'recipe'] / floor:.2f} ×. The curl tool alone, fetching the same files on two connections and keeping none, takes {totals[small20, 'curl alone'] / floor:.2f} × (the loopback server's own time a request): `rastrel-map` takes {totals[small20, 'rastrel-map'] / totals[small20, 'curl alone']:.2f} × what curl alone takes.
+- Noisy tiles: at 0 ms `rastrel-map` takes {totals[noisy0, 'rastrel-map'] / totals[noisy0, 'script']:.2f} × the script's time; at 20 ms {totals[noisy20, 'rastrel-map'] / floor:.2f} × the floor, {totals[noisy20, 'rastrel-map'] / totals[small20, 'curl alone']:.2f} × what curl alone takes for the bench's tiles.
 - 64 × 64 tiles in the tile folder: `rastrel-map` takes {totals[large, 'rastrel-map'] / totals[large, 'script']:.2f} × the script's time. Its PNG is {png[0]:,} bytes, {png[0] / png[1]:.3f} × the {png[1]:,} bytes of `pnmtopng` (default settings) for the same pixels.
 - Merge alone: `rastrel-merge` takes {native * 1000:.2f} ms a tile in one process on one core, `merge_fn.sh` {netpbm * 1000:.1f} ms: {netpbm / native:.0f} times as long.
 """

@@ -15,6 +15,7 @@
 
 #include "box_keys.h"
 #include "calibration.h"
+#include "decoded_layers.h"
 #include "download_lists.h"
 #include "fetch.h"
 #include "map_options.h"
@@ -41,6 +42,9 @@ constexpr int kExitRefused = 2;
 // The PNG's zlib level: on maps of many colours, within 2 % of the default's
 // size in two thirds of its time.
 constexpr int kPngLevel = 4;
+// Layers the download decoded, held for the join so that it need not decode
+// them again: at most this many bytes, beside the rows of tiles.
+constexpr std::size_t kDecodedBudget = std::size_t{64} << 20;
 // A map's PNG takes about a third of its raw image (196,608 bytes a tile) at
 // worst; the run needs that much free beside the tiles.
 constexpr std::int64_t kPngBytesPerTile = 65536;
@@ -117,6 +121,7 @@ class MapRun {
   std::atomic<std::size_t> rows_joined_{0};  // read by the status line's thread
   bool download_reported_ = false;
   ColourCount colours_;
+  DecodedLayers decoded_{kDecodedBudget};
   bool png_open_ = false;
   platform::FileHandle png_file_ = 0;
 };
@@ -167,9 +172,9 @@ void MapRun::MergeRow(std::size_t row, std::vector<unsigned char>& strip) {
   strip.resize(strip_row_bytes * kTileSide);
   ParallelFor(options_.jobs, columns_, [&](std::size_t column) {
     if (platform::StopRequested() != 0) return;
-    const Pixels tile = MergeTile(tiles_.Path() + "/", TileName(column, row), [this](const std::string& line) {
-      progress_.Say(line);
-    });
+    const Pixels tile = MergeTile(
+        tiles_.Path() + "/", TileName(column, row), [this](const std::string& line) { progress_.Say(line); },
+        [this](const std::string& name, int channels, Pixels& pixels) { return decoded_.Load(name, channels, pixels); });
     colours_.Take(tile.data(), kTileArea);
     for (int y = 0; y < kTileSide; ++y) {
       std::copy_n(tile.data() + y * tile_row_bytes, tile_row_bytes,
@@ -296,8 +301,11 @@ int MapRun::Run() {
     fetch::Start();
     // A few rows listed ahead of the join, more where rows are narrow.
     const std::size_t rows_ahead = std::max<std::size_t>(2, 96 / (columns_ * std::size(kLayerFolders)));
-    TileFetcher fetcher(rows_, [this](std::size_t row) { return RowFiles(row); }, tiles_,
-                        {options_.connections, options_.refresh, "rastrel-map/" RASTREL_VERSION, rows_ahead});
+    FetchSettings settings{options_.connections, options_.refresh, "rastrel-map/" RASTREL_VERSION, rows_ahead,
+                           options_.jobs, [this](const std::string& file, Pixels pixels) {
+                             decoded_.Put(file, std::move(pixels));
+                           }};
+    TileFetcher fetcher(rows_, [this](std::size_t row) { return RowFiles(row); }, tiles_, std::move(settings));
     const auto started = std::chrono::steady_clock::now();
     progress_.Show([&] { return Status(fetcher, started); });
     const StatusShown shown{progress_};  // ends the status line before the fetcher goes

@@ -18,11 +18,6 @@ constexpr std::int64_t kLongestPause = 60;
 // taken to send no tiles at all (a portal, an error page).
 constexpr std::size_t kAnswersBeforeJudging = 8;
 
-bool IsTile(const std::string& body, std::size_t layer) {
-  Pixels pixels;
-  return DecodeTilePng(body, layer == 0 ? 3 : 4, pixels);
-}
-
 // "https://host:port" of a URL.
 std::string Origin(const std::string& url) {
   const std::size_t host = url.find("://");
@@ -63,8 +58,10 @@ bool TileFetcher::Wanted(const LayerFile& file) const {
 }
 
 void TileFetcher::Start() {
+  if (counts_.wanted == 0) return;
   const std::size_t connections = std::min<std::size_t>(settings_.connections, counts_.wanted);
   for (std::size_t i = 0; i < connections; ++i) connections_.emplace_back(&TileFetcher::Work, this);
+  for (unsigned i = 0; i < std::max(settings_.checkers, 1u); ++i) checkers_.emplace_back(&TileFetcher::CheckArrivals, this);
 }
 
 void TileFetcher::Finish() {
@@ -75,6 +72,13 @@ void TileFetcher::Finish() {
   }
   for (std::thread& connection : connections_) connection.join();
   connections_.clear();
+  {
+    std::lock_guard lock(mutex_);
+    connections_done_ = true;
+    arrived_.notify_all();
+  }
+  for (std::thread& checker : checkers_) checker.join();
+  checkers_.clear();
   // Files that appeared meanwhile (another run on a shared folder) were not asked for.
   std::lock_guard lock(mutex_);
   if (dealt_ == rows_ && !Stopping()) counts_.wanted = counts_.settled;
@@ -98,6 +102,8 @@ void TileFetcher::Stop(std::string why) {
   stopping_ = true;
   settled_.notify_all();
   room_.notify_all();
+  arrived_.notify_all();
+  check_room_.notify_all();
 }
 
 // Under the lock: lists the files of the next row.
@@ -153,9 +159,39 @@ void TileFetcher::Work() {
       std::unique_lock lock(mutex_);
       if (!NextFile(lock, file, row)) return;
     }
-    const Result result = FetchOne(*connection, file);
+    fetch::Answer received;
+    const Result result = FetchOne(*connection, file, received);
     if (result == Result::kStopped) return;
-    Settle(row, file, result);
+    if (result == Result::kReceived) {
+      Hand({row, std::move(file), std::move(received)});
+    } else {
+      Settle(row, file, result);
+    }
+  }
+}
+
+// Waits while the checks are this far behind: what waits is held in memory.
+void TileFetcher::Hand(Check check) {
+  std::unique_lock lock(mutex_);
+  while (arrivals_.size() >= 2 * std::size_t{settings_.connections} && !Stopping()) {
+    check_room_.wait_for(lock, std::chrono::seconds(1));
+  }
+  arrivals_.push_back(std::move(check));
+  arrived_.notify_one();
+}
+
+void TileFetcher::CheckArrivals() {
+  for (;;) {
+    std::unique_lock lock(mutex_);
+    while (arrivals_.empty() && !connections_done_ && !Stopping()) arrived_.wait_for(lock, std::chrono::seconds(1));
+    if (Stopping() || arrivals_.empty()) return;
+    Check check = std::move(arrivals_.front());
+    arrivals_.pop_front();
+    check_room_.notify_one();
+    lock.unlock();
+    const Result result = Store(check.file, check.answer);
+    if (result == Result::kStopped) return;
+    Settle(check.row, check.file, result);
   }
 }
 
@@ -167,12 +203,13 @@ bool TileFetcher::Pause(std::int64_t seconds) {
   return !Stopping();
 }
 
-TileFetcher::Result TileFetcher::FetchOne(fetch::Connection& connection, const LayerFile& file) {
+TileFetcher::Result TileFetcher::FetchOne(fetch::Connection& connection, const LayerFile& file,
+                                          fetch::Answer& received) {
   fetch::Request request{file.url, -1};
   if (settings_.refresh) request.if_modified_since = platform::FileModifiedTime(file.file);
   std::string why;
   for (int attempt = 1;; ++attempt) {
-    const fetch::Answer answer = connection.Get(request);
+    fetch::Answer answer = connection.Get(request);
     if (Stopping()) return Result::kStopped;
     const bool answered = answer.outcome == fetch::Outcome::kAnswered;
     const long status = answered ? answer.status : 0;
@@ -185,7 +222,10 @@ TileFetcher::Result TileFetcher::FetchOne(fetch::Connection& connection, const L
       Stop("cannot reach the server for " + file.url + ": " + answer.error);
       return Result::kStopped;
     }
-    if (status == 200 || status == 204) return Store(file, answer);
+    if (status == 200 || status == 204) {
+      received = std::move(answer);
+      return Result::kReceived;
+    }
     if (status == 304) return Result::kKept;
     // A tile the server no longer has: the copy kept is the best there is.
     if (status == 404) return request.if_modified_since >= 0 ? Result::kGone : Result::kMissing;
@@ -231,7 +271,10 @@ bool TileFetcher::JudgeFailure(long status, const std::string& url) {
 }
 
 TileFetcher::Result TileFetcher::Store(const LayerFile& file, const fetch::Answer& answer) {
-  if (!answer.body.empty() && !IsTile(answer.body, file.layer)) return NotATile(file, answer);
+  Pixels pixels;
+  if (!answer.body.empty() && !DecodeTilePng(answer.body, file.layer == 0 ? 3 : 4, pixels)) {
+    return NotATile(file, answer);
+  }
   // An empty base is a missing one, asked for again next time; an empty
   // overlay is kept, as nothing is drawn there.
   if (answer.body.empty() && file.layer == 0) return Result::kMissing;
@@ -241,6 +284,7 @@ TileFetcher::Result TileFetcher::Store(const LayerFile& file, const fetch::Answe
     Stop("cannot write " + file.file + ": " + InOutMessage(status));
     return Result::kStopped;
   }
+  if (!pixels.empty() && settings_.decoded) settings_.decoded(file.file, std::move(pixels));
   std::lock_guard lock(mutex_);
   counts_.bytes += answer.body.size();
   return answer.body.empty() ? Result::kEmpty : Result::kKept;

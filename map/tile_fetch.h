@@ -1,6 +1,8 @@
 // The download: every layer file of a block's tiles that the tile folder
 // lacks, fetched on several connections in the order the map is joined (rows
 // from the north), each kept only once it is a whole 256 x 256 PNG tile. A
+// connection hands what arrives to the checking threads and asks for its
+// next file at once. A
 // row's files are listed when its turn comes, a few rows ahead of the join,
 // so memory does not grow with the map's height. Answers that may pass (a
 // busy server, a broken connection) are tried again after a pause; answers
@@ -20,6 +22,7 @@
 
 #include "fetch.h"
 #include "tile_folder.h"
+#include "tile_merge.h"
 
 namespace rastrel {
 
@@ -37,6 +40,9 @@ struct FetchSettings {
   bool refresh = false;  // ask again for the files kept, if changed
   std::string user_agent;
   std::size_t rows_ahead = 2;  // rows listed beyond the one being joined
+  unsigned checkers = 1;       // threads that check and keep what arrives
+  // Takes the pixels of each file kept, as its check decoded them.
+  std::function<void(const std::string& file, Pixels pixels)> decoded;
 };
 
 // What the download has done so far.
@@ -71,7 +77,13 @@ class TileFetcher {
   FetchCounts Counts() const;
 
  private:
-  enum class Result { kKept, kMissing, kGone, kEmpty, kFailed, kStopped };
+  enum class Result { kKept, kMissing, kGone, kEmpty, kFailed, kStopped, kReceived };
+  // An answer with a body, to check and keep.
+  struct Check {
+    std::size_t row;
+    LayerFile file;
+    fetch::Answer answer;
+  };
   struct RowWork {
     std::size_t row;
     std::vector<LayerFile> files;  // those to ask for
@@ -82,7 +94,9 @@ class TileFetcher {
   void DealRow();
   bool NextFile(std::unique_lock<std::mutex>& lock, LayerFile& file, std::size_t& row);
   void Work();
-  Result FetchOne(fetch::Connection& connection, const LayerFile& file);
+  void CheckArrivals();
+  void Hand(Check check);
+  Result FetchOne(fetch::Connection& connection, const LayerFile& file, fetch::Answer& received);
   bool JudgeFailure(long status, const std::string& url);
   Result Store(const LayerFile& file, const fetch::Answer& answer);
   Result NotATile(const LayerFile& file, const fetch::Answer& answer);
@@ -105,8 +119,10 @@ class TileFetcher {
   std::atomic<bool> stopping_{false};
   std::atomic<bool> server_answered_{false};
   mutable std::mutex mutex_;
-  std::condition_variable settled_, room_;
-  std::vector<std::thread> connections_;
+  std::condition_variable settled_, room_, arrived_, check_room_;
+  std::deque<Check> arrivals_;
+  bool connections_done_ = false;
+  std::vector<std::thread> connections_, checkers_;
 };
 
 }  // namespace rastrel

@@ -76,17 +76,17 @@ platform::IoStatus WriteWholeFile(const std::string& name, std::string_view byte
   return status;
 }
 
-Pixels MergeTile(const std::string& folder, const std::string& tile, const MergeNote& note) {
+Pixels MergeTile(const std::string& folder, const std::string& tile, const MergeNote& note, const LayerSource& load) {
   Pixels image;
   const std::string base = LayerFileName(0, tile);
-  if (LoadLayer(folder + base, 3, image) != Layer::kLoaded) {
+  if (load(folder + base, 3, image) != Layer::kLoaded) {
     note(base + " is missing or not a 256 x 256 PNG, a white tile stands in");
     image.assign(kTileArea * 3, 255);
   }
   Pixels overlay;
   for (std::size_t layer = 1; layer < std::size(kLayerFolders); ++layer) {
     const std::string name = LayerFileName(layer, tile);
-    const Layer loaded = LoadLayer(folder + name, 4, overlay);
+    const Layer loaded = load(folder + name, 4, overlay);
     if (loaded == Layer::kLoaded) LayOver(image, overlay);
     if (loaded == Layer::kBad) note(name + " is not a 256 x 256 PNG, left out");
   }

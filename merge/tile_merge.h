@@ -49,10 +49,14 @@ platform::IoStatus WriteWholeFile(const std::string& name, std::string_view byte
 // Gets a line about a layer left out or replaced, naming it from its layer folder.
 using MergeNote = std::function<void(const std::string& line)>;
 
+// Reads a layer file as LoadLayer does; a caller may have some decoded already.
+using LayerSource = std::function<Layer(const std::string& name, int channels, Pixels& pixels)>;
+
 // The tile X_Y from the layer files under `folder` ("" or a path ending in a
 // separator): the base, or a white tile where it is missing or unusable, with
 // each overlay that decodes laid over it.
-Pixels MergeTile(const std::string& folder, const std::string& tile, const MergeNote& note);
+Pixels MergeTile(const std::string& folder, const std::string& tile, const MergeNote& note,
+                 const LayerSource& load = LoadLayer);
 
 // The whole binary PPM file of a 256 x 256 RGB tile.
 std::string TilePpm(const Pixels& rgb);
