@@ -256,17 +256,19 @@ TileFetcher::Result TileFetcher::FetchOne(fetch::Connection& connection, const L
 // 502 or 504: when the first answers are all one such failure and no tile
 // came, the run stops at once rather than trying every file five times.
 bool TileFetcher::JudgeFailure(long status, const std::string& url) {
+  std::size_t enough = 0;
   {
     std::lock_guard lock(mutex_);
+    enough = std::min(kAnswersBeforeJudging, counts_.wanted);
     if (tiles_received_ != 0 || (first_failures_ != 0 && status != first_failure_)) {
       first_failures_ = 0;
       return false;
     }
     first_failure_ = status;
-    if (++first_failures_ < std::min(kAnswersBeforeJudging, counts_.wanted)) return false;
+    if (++first_failures_ < enough) return false;
   }
   Stop(FormatText("the server answered %d to each of the first %d requests and sent no tile (the last for %s)",
-                  {status, first_failures_, url}));
+                  {status, enough, url}));
   return true;
 }
 
