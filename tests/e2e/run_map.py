@@ -378,7 +378,7 @@ def server_and_folder_cases():
                     DOWNLOAD.format(12, 12, 0, 8)).replace("0 base and 5 overlay", "0 base and 8 overlay")),
         MapCase("the status line on a terminal", args=["--connections", "1", *KEYS], terminal=True, delay=0.15,
                 needs={"posix": "a pseudo-terminal"}, stderr=re.compile(
-                    r"(?s).*\rrastrel-map: download [1-9]\d* of 12 tile files, \d+ KB/s, 0:0\d left; [01] of 2 rows "
+                    r"(?s).*\rrastrel-map: download [1-9]\d* of 12 tile files, \d+ KB/s, 0:\d\d left; [01] of 2 rows "
                     r"joined\x1b\[K.*")),
         MapCase("--help", args=["--help"], files={}, stdout=lambda out: out.startswith(
             b"usage: rastrel-map [OPTIONS] WEST") and b"setx RASTREL_SERVER" in out),
