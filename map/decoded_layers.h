@@ -1,6 +1,7 @@
 // Layer files the download has decoded already (to see that each is a tile),
 // held for the join so that each is decoded once, within a budget of memory:
-// a layer that does not fit is decoded again from its file.
+// a layer that does not fit is decoded again from its file, as is one the
+// download did not fetch.
 #pragma once
 
 #include <cstddef>

@@ -42,9 +42,10 @@ constexpr int kExitRefused = 2;
 // The PNG's zlib level: on maps of many colours, within 2 % of the default's
 // size in two thirds of its time.
 constexpr int kPngLevel = 4;
-// Layers the download decoded, held for the join so that it need not decode
-// them again: at most this many bytes, beside the rows of tiles.
-constexpr std::size_t kDecodedBudget = std::size_t{64} << 20;
+// Base layers the download decoded, held for the join so that it need not
+// decode them again (they take the most time): those of the rows in flight,
+// at most this many bytes.
+constexpr std::size_t kMostDecoded = std::size_t{64} << 20;
 // A map's PNG takes about a third of its raw image (196,608 bytes a tile) at
 // worst; the run needs that much free beside the tiles.
 constexpr std::int64_t kPngBytesPerTile = 65536;
@@ -87,7 +88,10 @@ class MapRun {
         work_(name_ + "_tiles"),
         tiles_(options.tiles, options.tiles_shared),
         columns_(static_cast<std::size_t>(TileCount(options.block.X()))),
-        rows_(static_cast<std::size_t>(TileCount(options.block.Y()))) {}
+        rows_(static_cast<std::size_t>(TileCount(options.block.Y()))),
+        // A few rows listed ahead of the join, more where rows are narrow.
+        rows_ahead_(std::max<std::size_t>(2, 96 / (columns_ * std::size(kLayerFolders)))),
+        decoded_(std::min(kMostDecoded, (rows_ahead_ + 1) * columns_ * kTileArea * 3)) {}
 
   int Run();
 
@@ -115,13 +119,13 @@ class MapRun {
   const std::string name_, work_;
   const TileFolder tiles_;
   bool tiles_stand_ = true;  // the tile folder, after the clean-up
-  const std::size_t columns_, rows_;
+  const std::size_t columns_, rows_, rows_ahead_;
   Progress progress_;
   FetchCounts counts_;
   std::atomic<std::size_t> rows_joined_{0};  // read by the status line's thread
   bool download_reported_ = false;
   ColourCount colours_;
-  DecodedLayers decoded_{kDecodedBudget};
+  DecodedLayers decoded_;
   bool png_open_ = false;
   platform::FileHandle png_file_ = 0;
 };
@@ -299,11 +303,9 @@ int MapRun::Run() {
   try {
     MakeFolders();
     fetch::Start();
-    // A few rows listed ahead of the join, more where rows are narrow.
-    const std::size_t rows_ahead = std::max<std::size_t>(2, 96 / (columns_ * std::size(kLayerFolders)));
-    FetchSettings settings{options_.connections, options_.refresh, "rastrel-map/" RASTREL_VERSION, rows_ahead,
-                           options_.jobs, [this](const std::string& file, Pixels pixels) {
-                             decoded_.Put(file, std::move(pixels));
+    FetchSettings settings{options_.connections, options_.refresh, "rastrel-map/" RASTREL_VERSION, rows_ahead_,
+                           options_.jobs, [this](const LayerFile& file, Pixels pixels) {
+                             if (file.layer == 0) decoded_.Put(file.file, std::move(pixels));
                            }};
     TileFetcher fetcher(rows_, [this](std::size_t row) { return RowFiles(row); }, tiles_, std::move(settings));
     const auto started = std::chrono::steady_clock::now();

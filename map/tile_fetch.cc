@@ -286,7 +286,7 @@ TileFetcher::Result TileFetcher::Store(const LayerFile& file, const fetch::Answe
     Stop("cannot write " + file.file + ": " + InOutMessage(status));
     return Result::kStopped;
   }
-  if (!pixels.empty() && settings_.decoded) settings_.decoded(file.file, std::move(pixels));
+  if (!pixels.empty() && settings_.decoded) settings_.decoded(file, std::move(pixels));
   std::lock_guard lock(mutex_);
   counts_.bytes += answer.body.size();
   return answer.body.empty() ? Result::kEmpty : Result::kKept;

@@ -42,7 +42,7 @@ struct FetchSettings {
   std::size_t rows_ahead = 2;  // rows listed beyond the one being joined
   unsigned checkers = 1;       // threads that check and keep what arrives
   // Takes the pixels of each file kept, as its check decoded them.
-  std::function<void(const std::string& file, Pixels pixels)> decoded;
+  std::function<void(const LayerFile& file, Pixels pixels)> decoded;
 };
 
 // What the download has done so far.
