@@ -62,8 +62,12 @@ IoStatus CloseFile(FileHandle file) {
   return ::CloseHandle(ToHandle(file)) ? IoStatus::Ok() : LastStatus(Operation::kOther);
 }
 
+// Readers let others replace the file meanwhile, as on POSIX systems: another
+// process may put a new copy of a tile in place while this one reads the old.
+constexpr DWORD kReadersShare = FILE_SHARE_READ | FILE_SHARE_DELETE;
+
 IoStatus OpenFileForReading(const std::string& name, FileHandle& file) {
-  HANDLE handle = ::CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  HANDLE handle = ::CreateFileA(name.c_str(), GENERIC_READ, kReadersShare, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return LastStatus(Operation::kAppend);
   file = reinterpret_cast<FileHandle>(handle);
@@ -85,7 +89,7 @@ bool IsExistingFile(const std::string& name) {
 }
 
 IoStatus ReadWholeFile(const std::string& name, std::size_t limit, std::string& bytes) {
-  HANDLE handle = ::CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  HANDLE handle = ::CreateFileA(name.c_str(), GENERIC_READ, kReadersShare, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     // A file in a folder that is not there is as missing as the folder.
@@ -235,7 +239,7 @@ std::int64_t FileModifiedTime(const std::string& name) {
 }
 
 void SetFileModifiedTime(const std::string& name, std::int64_t seconds) {
-  HANDLE handle = ::CreateFileA(name.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  HANDLE handle = ::CreateFileA(name.c_str(), FILE_WRITE_ATTRIBUTES, kReadersShare, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return;
   const auto ticks = static_cast<std::uint64_t>(seconds * 10000000 + kUnixEpochIn100ns);

@@ -280,8 +280,13 @@ TileFetcher::Result TileFetcher::Store(const LayerFile& file, const fetch::Answe
   // An empty base is a missing one, asked for again next time; an empty
   // overlay is kept, as nothing is drawn there.
   if (answer.body.empty() && file.layer == 0) return Result::kMissing;
-  const platform::IoStatus status = folder_.Keep(file.file, answer.body);
-  if (!status.Failed() && answer.last_modified >= 0) platform::SetFileModifiedTime(file.file, answer.last_modified);
+  // Another run on a shared folder may have kept it meanwhile: its copy stays
+  // (Windows cannot replace a file that run may be reading).
+  const bool kept_meanwhile = !settings_.refresh && platform::IsExistingFile(file.file);
+  const platform::IoStatus status = kept_meanwhile ? platform::IoStatus::Ok() : folder_.Keep(file.file, answer.body);
+  if (!kept_meanwhile && !status.Failed() && answer.last_modified >= 0) {
+    platform::SetFileModifiedTime(file.file, answer.last_modified);
+  }
   if (status.Failed()) {
     Stop("cannot write " + file.file + ": " + InOutMessage(status));
     return Result::kStopped;

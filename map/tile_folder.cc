@@ -41,7 +41,11 @@ std::string TileFolder::LayerFile(std::size_t layer, std::string_view tile) cons
 }
 
 platform::IoStatus TileFolder::Keep(const std::string& file, std::string_view bytes) const {
-  return WriteWholeFile(file, bytes, TemporaryName(file));
+  const bool kept_before = platform::IsExistingFile(file);
+  const platform::IoStatus status = WriteWholeFile(file, bytes, TemporaryName(file));
+  // A tile that another run put in place meanwhile is as good as this one
+  // (Windows refuses to replace a file that a program has open).
+  return status.Failed() && !kept_before && platform::IsExistingFile(file) ? platform::IoStatus::Ok() : status;
 }
 
 bool TileFolder::CleanUp() const {
