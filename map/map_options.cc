@@ -94,8 +94,8 @@ void CheckNames(const std::string& name, const std::string& tiles) {
   if (name.find_first_of(platform::PathSeparators()) != std::string::npos) {
     Refuse("the map name '" + name + "' holds a folder: run rastrel-map in the map's folder, with a name alone");
   }
-  if (!IsUsableFileName(name + "_tiles/" + name, ".palette.png") ||
-      !IsUsableFileName(TileFolder(name + "_tiles", false).LongestFileName())) {
+  // In NAME_tiles, the work files' names are the longer ones.
+  if (!IsUsableFileName(name + "_tiles/" + name, ".palette.png")) {
     Refuse("the map name '" + name + "' is too long for the names of its files");
   }
   if (!IsUsableFileName(TileFolder(tiles, true).LongestFileName())) {

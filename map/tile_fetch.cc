@@ -260,7 +260,7 @@ bool TileFetcher::JudgeFailure(long status, const std::string& url) {
   {
     std::lock_guard lock(mutex_);
     enough = std::min(kAnswersBeforeJudging, counts_.wanted);
-    if (tiles_received_ != 0 || (first_failures_ != 0 && status != first_failure_)) {
+    if (answers_served_ != 0 || (first_failures_ != 0 && status != first_failure_)) {
       first_failures_ = 0;
       return false;
     }
@@ -280,13 +280,9 @@ TileFetcher::Result TileFetcher::Store(const LayerFile& file, const fetch::Answe
   // An empty base is a missing one, asked for again next time; an empty
   // overlay is kept, as nothing is drawn there.
   if (answer.body.empty() && file.layer == 0) return Result::kMissing;
-  // Another run on a shared folder may have kept it meanwhile: its copy stays
-  // (Windows cannot replace a file that run may be reading).
-  const bool kept_meanwhile = !settings_.refresh && platform::IsExistingFile(file.file);
-  const platform::IoStatus status = kept_meanwhile ? platform::IoStatus::Ok() : folder_.Keep(file.file, answer.body);
-  if (!kept_meanwhile && !status.Failed() && answer.last_modified >= 0) {
-    platform::SetFileModifiedTime(file.file, answer.last_modified);
-  }
+  // Only --refresh replaces a tile kept (by another run, since this one began).
+  const platform::IoStatus status = folder_.Keep(file.file, answer.body, settings_.refresh);
+  if (!status.Failed() && answer.last_modified >= 0) platform::SetFileModifiedTime(file.file, answer.last_modified);
   if (status.Failed()) {
     Stop("cannot write " + file.file + ": " + InOutMessage(status));
     return Result::kStopped;
@@ -304,7 +300,7 @@ TileFetcher::Result TileFetcher::NotATile(const LayerFile& file, const fetch::An
     std::lock_guard lock(mutex_);
     ++answers_not_tiles_;
     counts_.last_failure = "not a 256 x 256 PNG but " + what + " for " + file.url;
-    if (tiles_received_ != 0 || answers_not_tiles_ < std::min(kAnswersBeforeJudging, counts_.wanted)) {
+    if (answers_served_ != 0 || answers_not_tiles_ < std::min(kAnswersBeforeJudging, counts_.wanted)) {
       return Result::kFailed;
     }
   }
@@ -319,7 +315,7 @@ void TileFetcher::Settle(std::size_t row, const LayerFile& file, Result result) 
   }
   if (result == Result::kGone) ++counts_.gone;
   if (result == Result::kFailed) ++counts_.failed;
-  if (result != Result::kFailed) ++tiles_received_;  // the server serves: its failures are its own
+  if (result != Result::kFailed) ++answers_served_;  // the server serves: its failures are its own
   ++counts_.settled;
   --dealt_rows_[row - dealt_rows_.front().row].unsettled;
   settled_.notify_all();

@@ -111,7 +111,8 @@ class TileFetcher {
   std::deque<RowWork> dealt_rows_;  // listed and not yet joined
   std::size_t dealt_ = 0, joining_ = 0;
   bool finishing_ = false;
-  std::size_t answers_not_tiles_ = 0, tiles_received_ = 0;
+  std::size_t answers_not_tiles_ = 0;
+  std::size_t answers_served_ = 0;  // tiles, or answers that the server has none
   long first_failure_ = 0;  // the one failure answered so far, while no tile came
   std::size_t first_failures_ = 0;
   FetchCounts counts_;

@@ -1,5 +1,7 @@
 #include "tile_folder.h"
 
+#include <cstdint>
+
 #include "textout.h"
 #include "tile_merge.h"
 
@@ -7,8 +9,8 @@ namespace rastrel {
 
 namespace {
 
-std::string TemporaryName(const std::string& file) {
-  return file + "." + std::to_string(platform::ProcessId()) + ".tmp";
+std::string TemporaryName(const std::string& file, std::uint32_t process) {
+  return file + "." + std::to_string(process) + ".tmp";
 }
 
 }  // namespace
@@ -33,19 +35,19 @@ platform::IoStatus TileFolder::Prepare(const std::string& server) const {
     status = platform::MakeDirectory(path_ + "/" + std::string(kLayerFolders[layer]));
   }
   if (status.Failed() || !Recorded().empty()) return status;
-  return Keep(Record(), server + "\n");
+  return Keep(Record(), server + "\n", true);
 }
 
 std::string TileFolder::LayerFile(std::size_t layer, std::string_view tile) const {
   return path_ + "/" + LayerFileName(layer, tile);
 }
 
-platform::IoStatus TileFolder::Keep(const std::string& file, std::string_view bytes) const {
-  const bool kept_before = platform::IsExistingFile(file);
-  const platform::IoStatus status = WriteWholeFile(file, bytes, TemporaryName(file));
-  // A tile that another run put in place meanwhile is as good as this one
-  // (Windows refuses to replace a file that a program has open).
-  return status.Failed() && !kept_before && platform::IsExistingFile(file) ? platform::IoStatus::Ok() : status;
+platform::IoStatus TileFolder::Keep(const std::string& file, std::string_view bytes, bool replace) const {
+  // Another run on the folder may have kept the same tile meanwhile: its copy
+  // is as good, and Windows refuses to replace a file that run may be reading.
+  if (!replace && platform::IsExistingFile(file)) return platform::IoStatus::Ok();
+  const platform::IoStatus status = WriteWholeFile(file, bytes, TemporaryName(file, platform::ProcessId()));
+  return status.Failed() && !replace && platform::IsExistingFile(file) ? platform::IoStatus::Ok() : status;
 }
 
 bool TileFolder::CleanUp() const {
@@ -58,7 +60,7 @@ bool TileFolder::CleanUp() const {
 
 std::string TileFolder::LongestFileName() const {
   // Keys of eight digits, and the longest process number.
-  return LayerFile(0, "ffffffff000_ffffffff000") + ".4294967295.tmp";
+  return TemporaryName(LayerFile(0, "ffffffff000_ffffffff000"), UINT32_MAX);
 }
 
 }  // namespace rastrel

@@ -28,8 +28,9 @@ class TileFolder {
   platform::IoStatus Prepare(const std::string& server) const;
   // Where the tile folder keeps one layer of the tile X_Y.
   std::string LayerFile(std::size_t layer, std::string_view tile) const;
-  // Writes a tile whole, under a temporary name and then its own.
-  platform::IoStatus Keep(const std::string& file, std::string_view bytes) const;
+  // Writes a file whole, under a temporary name and then its own; unless
+  // `replace`, a file that stands under that name already stays as it is.
+  platform::IoStatus Keep(const std::string& file, std::string_view bytes, bool replace) const;
   // The end of a run: a folder of the map's own goes when it holds no tile,
   // and with it its record; a shared one stays whatever it holds. True when
   // the folder still stands.
