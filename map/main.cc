@@ -11,18 +11,18 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <thread>
 
 #include "box_keys.h"
 #include "calibration.h"
 #include "decoded_layers.h"
 #include "download_lists.h"
+#include "map_image.h"
 #include "fetch.h"
 #include "map_options.h"
-#include "palette.h"
 #include "parallel.h"
 #include "platform.h"
-#include "png_stream.h"
 #include "progress.h"
 #include "textout.h"
 #include "tile_fetch.h"
@@ -39,16 +39,14 @@ namespace {
 
 constexpr int kExitFailed = 1;
 constexpr int kExitRefused = 2;
-// The PNG's zlib level: on maps of many colours, within 2 % of the default's
-// size in two thirds of its time.
-constexpr int kPngLevel = 4;
 // Base layers the download decoded, held for the join so that it need not
 // decode them again (they take the most time): those of the rows in flight,
 // at most this many bytes.
 constexpr std::size_t kMostDecoded = std::size_t{64} << 20;
 // A map's PNG takes about a third of its raw image (196,608 bytes a tile) at
-// worst; the run needs that much free beside the tiles.
-constexpr std::int64_t kPngBytesPerTile = 65536;
+// worst, its OZF2 image as much again; the run needs that much free beside
+// the tiles.
+constexpr std::int64_t kImageBytesPerTile = 65536;
 
 // A step that failed: its one line, and the run ends with status 1.
 struct Failure {
@@ -103,10 +101,12 @@ class MapRun {
   TileKey RowKey(std::size_t row) const { return KeyAt(options_.block.Y(), static_cast<std::int32_t>(rows_ - 1 - row)); }
   std::string TileName(std::size_t column, std::size_t row) const;
   void JoinRows(TileFetcher& fetcher);
-  void MergeRow(std::size_t row, std::vector<unsigned char>& strip);
+  void MergeRow(std::size_t row, std::vector<unsigned char>& strip, bool again = false);
   void ReportDownload(const TileFetcher& fetcher);
   void FinishDownload(TileFetcher& fetcher);
   void PlaceMap();
+  void MakeMap();
+  int Failed(const std::string& message, bool tiles_kept);
   void Convert(const std::string& ending, const std::vector<std::string>& options);
   void CleanUp();
   int Interrupted();
@@ -124,10 +124,8 @@ class MapRun {
   FetchCounts counts_;
   std::atomic<std::size_t> rows_joined_{0};  // read by the status line's thread
   bool download_reported_ = false;
-  ColourCount colours_;
   DecodedLayers decoded_;
-  bool png_open_ = false;
-  platform::FileHandle png_file_ = 0;
+  std::unique_ptr<MapImage> image_;
 };
 
 void MapRun::CheckMachine() const {
@@ -139,6 +137,11 @@ void MapRun::CheckMachine() const {
   };
   if (options_.geotiff || options_.mbtiles) need("gdal_translate");
   if (options_.mbtiles) need("gdaladdo");
+  const auto width = static_cast<std::uint32_t>(columns_ * kTileSide), height = static_cast<std::uint32_t>(rows_ * kTileSide);
+  if (const std::string_view limit = Ozf2Limit(width, height); options_.ozf2 && !limit.empty()) {
+    throw Refusal{FormatText("the map of %d x %d tiles is too large for --ozf2: %s; make it as maps of fewer tiles",
+                             {columns_, rows_, std::string(limit)})};
+  }
   // A row of tiles is held in memory a few times over; a 32-bit process has
   // room for rows of some thousands of tiles only.
   const std::uint64_t row_bytes = std::uint64_t{columns_} * kTileArea * 3;
@@ -147,7 +150,7 @@ void MapRun::CheckMachine() const {
                              "fewer columns", {columns_, rows_})};
   }
   const std::int64_t needed =
-      static_cast<std::int64_t>(columns_) * static_cast<std::int64_t>(rows_) * kPngBytesPerTile;
+      static_cast<std::int64_t>(columns_) * static_cast<std::int64_t>(rows_) * kImageBytesPerTile * (options_.ozf2 ? 2 : 1);
   const std::int64_t free = platform::FreeDiskBytes(".");
   if (free >= 0 && needed > free) {
     throw Refusal{FormatText("the map of %d x %d tiles needs about %d MB, and this folder has %d MB",
@@ -171,15 +174,18 @@ std::vector<LayerFile> MapRun::RowFiles(std::size_t row) const {
   return files;
 }
 
-void MapRun::MergeRow(std::size_t row, std::vector<unsigned char>& strip) {
+// A row of the map, merged from its tiles; again for a second pass, which
+// says nothing more of damaged tiles.
+void MapRun::MergeRow(std::size_t row, std::vector<unsigned char>& strip, bool again) {
   const std::size_t tile_row_bytes = kTileSide * 3, strip_row_bytes = tile_row_bytes * columns_;
   strip.resize(strip_row_bytes * kTileSide);
   ParallelFor(options_.jobs, columns_, [&](std::size_t column) {
     if (platform::StopRequested() != 0) return;
     const Pixels tile = MergeTile(
-        tiles_.Path() + "/", TileName(column, row), [this](const std::string& line) { progress_.Say(line); },
+        tiles_.Path() + "/", TileName(column, row), [this, again](const std::string& line) {
+          if (!again) progress_.Say(line);
+        },
         [this](const std::string& name, int channels, Pixels& pixels) { return decoded_.Load(name, channels, pixels); });
-    colours_.Take(tile.data(), kTileArea);
     for (int y = 0; y < kTileSide; ++y) {
       std::copy_n(tile.data() + y * tile_row_bytes, tile_row_bytes,
                   strip.data() + y * strip_row_bytes + column * tile_row_bytes);
@@ -188,13 +194,8 @@ void MapRun::MergeRow(std::size_t row, std::vector<unsigned char>& strip) {
 }
 
 void MapRun::JoinRows(TileFetcher& fetcher) {
-  const std::string png = Work(name_ + ".png");
-  CheckIoOr(platform::OpenFile(png, platform::OpenMode::kCreate, png_file_), "cannot write " + png);
-  png_open_ = true;
-  PngStream stream(static_cast<std::uint32_t>(columns_ * kTileSide), static_cast<std::uint32_t>(rows_ * kTileSide),
-                   kPngLevel, options_.jobs, [&](std::string_view bytes) {
-                     CheckIoOr(platform::WriteFile(png_file_, bytes.data(), bytes.size()), "cannot write " + png);
-                   });
+  image_ = std::make_unique<MapImage>(name_, work_, static_cast<std::uint32_t>(columns_ * kTileSide),
+                                      static_cast<std::uint32_t>(rows_ * kTileSide), options_.ozf2, options_.jobs);
   std::vector<unsigned char> strip;
   for (std::size_t row = 0; row < rows_; ++row) {
     // A tile that failed means no map: the rows need not be joined.
@@ -202,10 +203,10 @@ void MapRun::JoinRows(TileFetcher& fetcher) {
     if (row + 1 == rows_) ReportDownload(fetcher);
     MergeRow(row, strip);
     if (platform::StopRequested() != 0) return;
-    stream.AddRows(strip.data(), kTileSide);
+    image_->AddRows(strip.data(), kTileSide);
     rows_joined_ = row + 1;
   }
-  stream.Finish();
+  image_->Finish();
 }
 
 void MapRun::MakeFolders() const {
@@ -241,32 +242,32 @@ void MapRun::ReportDownload(const TileFetcher& fetcher) {
 void MapRun::FinishDownload(TileFetcher& fetcher) {
   ReportDownload(fetcher);
   if (counts_.failed != 0) {
-    throw Failure{FormatText("no %s.png made: %d of the tile files failed after their tries (the last: %s); "
-                             "running again fetches them", {name_, counts_.failed, counts_.last_failure}), true};
+    throw Failure{FormatText("no %s made: %d of the tile files failed after their tries (the last: %s); "
+                             "running again fetches them", {MapImageName(name_, options_.ozf2), counts_.failed,
+                                                            counts_.last_failure}), true};
   }
 }
 
 void MapRun::PlaceMap() {
-  png_open_ = false;
-  CheckIoOr(platform::CloseFile(png_file_), "cannot write " + Work(name_ + ".png"));
-  if (colours_.Fits()) {
-    const std::string palette = Work(name_ + ".palette.png");
-    CheckIoOr(RewriteWithPalette(Work(name_ + ".png"), palette, colours_.Colours(), kPngLevel, options_.jobs),
-              "cannot write " + palette);
-    CheckIoOr(platform::RenameFile(palette, Work(name_ + ".png")), "cannot write " + palette);
-  }
-  WriteCalibration(options_.block, Work(name_ + ".map"));
-  for (const std::string ending : {".png", ".map"}) {
-    CheckIoOr(platform::RenameFile(Work(name_ + ending), name_ + ending), "cannot move " + name_ + ending + " into place");
-  }
-  progress_.Say(FormatText("join %s.png, %d x %d pixels, and %s.map",
-                           {name_, columns_ * kTileSide, rows_ * kTileSide, name_}));
+  progress_.Show([this] { return image_->Status(); });
+  const StatusShown shown{progress_};
+  image_->Place(options_.block, [this](RowSink& sink) {
+    std::vector<unsigned char> strip;
+    for (std::size_t row = 0; row < rows_; ++row) {
+      MergeRow(row, strip, true);
+      sink.AddRows(strip.data(), kTileSide);
+    }
+  });
+  progress_.Show(nullptr);
+  if (platform::StopRequested() == 0) progress_.Say(image_->Made());
 }
 
 // gdal_translate into the work folder, then into place, so that no half-made file stands under the name.
 void MapRun::Convert(const std::string& ending, const std::vector<std::string>& options) {
   const std::string made = Work(name_ + "." + ending);
   std::vector<std::string> command = {"gdal_translate", "-q"};
+  // The OZF2 image's palette indices as the colours they stand for.
+  if (options_.ozf2) command.insert(command.end(), {"-expand", "rgb"});
   command.insert(command.end(), options.begin(), options.end());
   command.insert(command.end(), {name_ + ".map", made});
   if (platform::RunAndWait(command) != 0) throw Failure{"gdal_translate failed for " + name_ + "." + ending};
@@ -279,9 +280,8 @@ void MapRun::Convert(const std::string& ending, const std::vector<std::string>& 
 
 // What a run leaves besides the maps: the complete tiles, nothing else.
 void MapRun::CleanUp() {
-  if (png_open_) platform::CloseFile(png_file_);
-  png_open_ = false;
-  for (const std::string ending : {".png", ".palette.png", ".map", ".tif", ".mbtiles"}) platform::RemoveFile(Work(name_ + ending));
+  if (image_) image_->CleanUp();
+  for (const std::string ending : {".tif", ".mbtiles"}) platform::RemoveFile(Work(name_ + ending));
   tiles_stand_ = tiles_.CleanUp();
   if (work_ != tiles_.Path()) platform::RemoveEmptyDirectory(work_);
 }
@@ -296,45 +296,56 @@ int MapRun::Interrupted() {
   return platform::StopRequested();
 }
 
+void MapRun::MakeMap() {
+  MakeFolders();
+  fetch::Start();
+  FetchSettings settings{options_.connections, options_.refresh, "rastrel-map/" RASTREL_VERSION, rows_ahead_,
+                         options_.jobs, [this](const LayerFile& file, Pixels pixels) {
+                           if (file.layer == 0) decoded_.Put(file.file, std::move(pixels));
+                         }};
+  TileFetcher fetcher(rows_, [this](std::size_t row) { return RowFiles(row); }, tiles_, std::move(settings));
+  const auto started = std::chrono::steady_clock::now();
+  progress_.Show([&] { return Status(fetcher, started); });
+  const StatusShown shown{progress_};  // ends the status line before the fetcher goes
+  fetcher.Start();
+  JoinRows(fetcher);
+  fetcher.Finish();
+  progress_.Show(nullptr);
+  if (platform::StopRequested() != 0) return;
+  if (!fetcher.Fatal().empty()) throw Failure{"the download stopped: " + fetcher.Fatal(), true};
+  FinishDownload(fetcher);
+  PlaceMap();
+  if (platform::StopRequested() != 0) return;
+  if (options_.geotiff) Convert("tif", {"-of", "GTiff", "-co", "COMPRESS=DEFLATE"});
+  if (options_.mbtiles) Convert("mbtiles", {"-of", "MBTiles", "-co", "RESAMPLING=NEAREST"});
+}
+
+int MapRun::Failed(const std::string& message, bool tiles_kept) {
+  // A conversion stopped by the same Ctrl-C is an interruption, not a failure.
+  if (platform::StopRequested() != 0) return Interrupted();
+  CleanUp();
+  const std::string kept = TilesKept();
+  progress_.Say(message + (tiles_kept && !kept.empty() ? " (" + kept + ")" : ""));
+  return kExitFailed;
+}
+
 int MapRun::Run() {
   CheckMachine();
   progress_.Say(FormatText("keys %s (%d x %d tiles) from %s", {options_.keys_text, columns_, rows_, options_.server}));
   platform::WatchStopRequests();
   try {
-    MakeFolders();
-    fetch::Start();
-    FetchSettings settings{options_.connections, options_.refresh, "rastrel-map/" RASTREL_VERSION, rows_ahead_,
-                           options_.jobs, [this](const LayerFile& file, Pixels pixels) {
-                             if (file.layer == 0) decoded_.Put(file.file, std::move(pixels));
-                           }};
-    TileFetcher fetcher(rows_, [this](std::size_t row) { return RowFiles(row); }, tiles_, std::move(settings));
-    const auto started = std::chrono::steady_clock::now();
-    progress_.Show([&] { return Status(fetcher, started); });
-    const StatusShown shown{progress_};  // ends the status line before the fetcher goes
-    fetcher.Start();
-    JoinRows(fetcher);
-    fetcher.Finish();
-    progress_.Show(nullptr);
-    if (platform::StopRequested() != 0) return Interrupted();
-    if (!fetcher.Fatal().empty()) throw Failure{"the download stopped: " + fetcher.Fatal(), true};
-    FinishDownload(fetcher);
-    PlaceMap();
-    if (options_.geotiff) Convert("tif", {"-of", "GTiff", "-co", "COMPRESS=DEFLATE"});
-    if (options_.mbtiles) Convert("mbtiles", {"-of", "MBTiles", "-co", "RESAMPLING=NEAREST"});
+    MakeMap();
   } catch (const Failure& failure) {
-    // A conversion stopped by the same Ctrl-C is an interruption, not a failure.
-    if (platform::StopRequested() != 0) return Interrupted();
-    CleanUp();
-    const std::string kept = TilesKept();
-    progress_.Say(failure.message + (failure.tiles_kept && !kept.empty() ? " (" + kept + ")" : ""));
-    return kExitFailed;
+    return Failed(failure.message, failure.tiles_kept);
+  } catch (const ImageFailure& failure) {
+    return Failed(failure.message, false);
   } catch (const Exception& failure) {
-    CleanUp();
-    progress_.Say("cannot write " + name_ + ".map: " + failure.Message());
-    return kExitFailed;
+    return Failed("cannot write " + name_ + ".map: " + failure.Message(), false);
   }
+  if (platform::StopRequested() != 0) return Interrupted();
   CleanUp();
-  std::string last = FormatText("%s.png and %s.map made from %d tiles", {name_, name_, columns_ * rows_});
+  const std::string image = MapImageName(name_, options_.ozf2);
+  std::string last = FormatText("%s and %s.map made from %d tiles", {image, name_, columns_ * rows_});
   if (counts_.missing_bases + counts_.missing_overlays != 0) {
     last += FormatText("; %d base and %d overlay tiles were missing on the server (white where a base is missing), "
                        "running again fetches them", {counts_.missing_bases, counts_.missing_overlays});

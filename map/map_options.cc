@@ -40,6 +40,10 @@ const char* const kMapHelp =
     "  --jobs N             threads that merge and compress, 1 to 64\n"
     "                       (default: processors)\n"
     "  --refresh            ask the server again for the tiles kept, if changed\n"
+    "  --ozf2               make NAME.ozf2 instead of NAME.png: OziExplorer's\n"
+    "                       paged image with its zoom levels, 256 colours at\n"
+    "                       most, for OziExplorer CE, Android map programs and\n"
+    "                       maps too large to load whole; NAME.map names it\n"
     "  --geotiff            also make NAME.tif (needs GDAL's gdal_translate)\n"
     "  --mbtiles            also make NAME.mbtiles (needs GDAL)\n"
     "  --help, --version\n";
@@ -147,6 +151,7 @@ MapOptions ParseMapOptions(const std::vector<std::string>& arguments, unsigned p
     if (option == "--keys") keys = true;
     else if (option == "--block") options.action = MapOptions::Action::kBlock;
     else if (option == "--refresh") options.refresh = true;
+    else if (option == "--ozf2") options.ozf2 = true;
     else if (option == "--geotiff") options.geotiff = true;
     else if (option == "--mbtiles") options.mbtiles = true;
     else if (valued) {

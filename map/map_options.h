@@ -18,7 +18,7 @@ struct MapOptions {
   bool tiles_shared = false;   // named with --tiles: other maps may use it too
   unsigned connections = 2;
   unsigned jobs = 1;
-  bool refresh = false, geotiff = false, mbtiles = false;
+  bool refresh = false, ozf2 = false, geotiff = false, mbtiles = false;
 };
 
 // A command line refused before anything is fetched or written: its one line.

@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "row_sink.h"
+
 namespace rastrel {
 
 // PNG's Paeth predictor: the neighbour nearest to left + up - up_left,
@@ -37,7 +39,7 @@ inline int PngPrediction(int type, int left, int up, int up_left) {
   }
 }
 
-class PngStream {
+class PngStream : public RowSink {
  public:
   // Takes the file's bytes in order; raises to stop.
   using Sink = std::function<void(std::string_view bytes)>;
@@ -48,10 +50,10 @@ class PngStream {
   PngStream(std::uint32_t width, std::uint32_t height, int bit_depth, std::string_view palette, int level,
             unsigned jobs, Sink sink);
   // The next `rows` rows from the top, RowBytes() each.
-  void AddRows(const unsigned char* rows_bytes, std::size_t rows);
+  void AddRows(const unsigned char* rows_bytes, std::size_t rows) override;
   std::size_t RowBytes() const { return row_bytes_; }
   // Writes the end of the file once the last row has been added.
-  void Finish();
+  void Finish() override;
 
  private:
   void WriteHeader(std::uint32_t width, int bit_depth, int colour_type);

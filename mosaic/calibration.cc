@@ -57,13 +57,13 @@ void WriteCalibration(const GridRequest& request) {
   WriteCalibration(request, request.map_name + std::string(kCalibrationFileEnding));
 }
 
-void WriteCalibration(const GridRequest& request, const std::string& file_name) {
+void WriteCalibration(const GridRequest& request, const std::string& file_name, const std::string& image_name) {
   TextSink file;
   file.Bind(file_name);
   file.OpenCreate();
   file.WriteLine(kHeader);
   file.WriteLine(request.map_name);
-  file.WriteLine(request.map_name + ".png");
+  file.WriteLine(image_name.empty() ? request.map_name + ".png" : image_name);
   for (const char* line : kProjectionLines) file.WriteLine(line);
   // Point 1 is the top-left pixel at the north-west corner; point 2 names the
   // bottom-right pixel but carries the south-east corner of the image, as

@@ -20,7 +20,8 @@ inline constexpr std::string_view kCalibrationFileEnding = ".map";
 
 // Writes the calibration file for the image the joining script makes.
 void WriteCalibration(const GridRequest& request);
-// The same calibration file under another name, `file_name`.
-void WriteCalibration(const GridRequest& request, const std::string& file_name);
+// The same calibration file under another name, `file_name`, for the image
+// `image_name` (by default the joining script's).
+void WriteCalibration(const GridRequest& request, const std::string& file_name, const std::string& image_name = "");
 
 }  // namespace rastrel

@@ -5,6 +5,8 @@ it reaches as its proxy, each in a fresh folder: the exit status, every line on 
 (the map's pixels decoded and compared with the tiles laid over each other) and the requests the server saw."""
 import functools
 import hashlib
+import json
+import math
 import os
 import re
 import shutil
@@ -108,13 +110,14 @@ class MapCase:
     `before`: files in the folder; `files`: all of them after (None: the stock cache, m.png and m.map); `png`: the
     map's pixels; `stderr`: its lines, without "rastrel-map: "; `requests`: a check of the server's log, true when
     right; `then`: a case run after it in the same folder; `interrupt`: a signal sent once the server has stalled; `needs`:
-    "posix" (not under Wine), "dev_full", "tls", each with the reason; `map`: the map's name; `tls`: the https server
+    "posix" (not under Wine), "dev_full", "tls", "gdal", each with the reason; `interrupt_at`: the interruption sent
+    once this file appears instead; `map`: the map's name; `tls`: the https server
     answers; `twin`: the same command run at the same time in the folder "twin"; `delay`: seconds the server waits
     before each answer; `stdout`: what standard output holds ("full": /dev/full in its place); `terminal`: standard
     error on a pseudo-terminal."""
     DEFAULTS = dict(args=KEYS, served=None, scripts={}, before={}, modified={}, status=0, stderr="", files=None,
                     png=None, depth_and_colours=(8, 2), requests=None, env={}, then=None, interrupt=None, needs={},
-                    map="m", tls=False, twin=False, delay=0.0, stdout=b"", terminal=False)
+                    map="m", tls=False, twin=False, delay=0.0, stdout=b"", terminal=False, interrupt_at=None)
 
     def __init__(self, name, **given):
         self.__dict__.update(self.DEFAULTS, name=name, **given)
@@ -122,7 +125,7 @@ class MapCase:
             self.served = served()
         if self.files is None:
             self.files = {**cache(), "m.map": MAP}
-        if self.status == 0 and self.map + ".png" not in self.files and "--block" not in self.args:
+        if self.status == 0 and self.map + ".png" not in self.files and {"--block", "--ozf2"}.isdisjoint(self.args):
             self.files[self.map + ".png"], self.png = None, self.png or image()
 
 
@@ -185,6 +188,10 @@ REFUSED = [  # arguments, the one line
     (["--keys", "0", "7fff8", "0", "7fff8", "m"], re.compile(
         r"the map of 65536 x 65536 tiles (needs about 281474976 MB, and this folder has \d+ MB|is too wide for this "
         r"program's memory: make it as maps of fewer columns)")),
+    (["--ozf2", "--keys", "0", "1fff8", "0", "0", "m"], "the map of 16384 x 1 tiles is too large for --ozf2: an OZF2 "
+     "image holds at most 65,535 tiles of 64 pixels a side; make it as maps of fewer tiles"),
+    (["--ozf2", "--keys", "0", "7f8", "0", "7f8", "m"], "the map of 256 x 256 tiles is too large for --ozf2: an OZF2 "
+     "image holds at most 4 GiB, which a map this large could exceed; make it as maps of fewer tiles"),
     (["--geotiff", *KEYS], re.compile(r"gdal_translate not found: install GDAL (\(apt-get install gdal-bin\)|"
                                        r"\(it comes with QGIS and OSGeo4W\) and put its bin folder on the PATH)")),
 ]
@@ -280,6 +287,7 @@ def all_cases():
                     "fetches them")),
         *server_and_folder_cases(),
         *https_cases(),
+        *ozf2_cases(),
         MapCase("a folder where the map must go", before={"m.png": cases.DIR}, status=1,
                 files={**cache(), "m.png": cases.DIR}, stderr=lines(KEYS_LINE, DOWNLOAD.format(12, 12, 0, 5),
                                                                   "cannot move m.png into place: File access denied")),
@@ -391,6 +399,150 @@ def server_and_folder_cases():
     ]
 
 
+def block(columns, rows, layers):
+    """A block of tiles from 7eb1 8041, east and north: each tile's layers as `layers(column, row)` gives them."""
+    return {(0x7EB1 + 8 * c, 0x8041 + 8 * r): layers(c, r) for c in range(columns) for r in range(rows)}
+
+
+def block_image(stock, columns, rows):
+    """The block's RGB rows, north first."""
+    tiles = {tile: tile_pixels(layers[0][1], *[o[1] for o in layers[1:] if o]) for tile, layers in stock.items()}
+    return b"".join(tiles[(0x7EB1 + 8 * c, 0x8041 + 8 * r)][line * 768:(line + 1) * 768] for r in reversed(range(rows))
+                    for line in range(256) for c in range(columns))
+
+
+def ozf2_levels(data):
+    """An OZF2 file's levels as (width, height, palette, RGB rows), read by the format's description: each tile
+    a zlib stream of 64 rows of 64 indices, bottom row first, the tiles of the top row first."""
+    assert data[:2] == b"xw" and data[6:14] == bytes.fromhex("4000010036040000") and data[54:58] == b"wwww"
+    count, = struct.unpack_from("<H", data, 58)
+    table, = struct.unpack_from("<I", data, len(data) - 4)
+    levels = []
+    for offset in struct.unpack_from(f"<{count}I", data, table):
+        width, height, across, down = struct.unpack_from("<IIHH", data, offset)
+        assert (across, down) == (-(-width // 64), -(-height // 64))
+        palette = [data[offset + 12 + 4 * i:offset + 15 + 4 * i][::-1] for i in range(256)]
+        ends = struct.unpack_from(f"<{across * down + 1}I", data, offset + 1036)
+        rows = [[b""] * across for _ in range(64 * down)]
+        for t in range(across * down):
+            stream = data[ends[t]:ends[t + 1]]
+            indices = zlib.decompress(stream)
+            assert stream[:2] == b"\x78\xda" and len(indices) == 4096
+            for r in range(64):
+                rows[t // across * 64 + 63 - r][t % across] = b"".join(palette[i] for i in indices[64 * r:64 * r + 64])
+        levels.append((width, height, palette, b"".join(b"".join(row)[:3 * width] for row in rows[:height])))
+    return levels
+
+
+def area_average(rgb, width, height, to_width, to_height):
+    """The image made smaller, each pixel the average of those it covers, each by the share covered."""
+    def shares(size, to):
+        return [[(i, min(j + 1, (i + 1) * to / size) - max(j, i * to / size)) for i in range(size)
+                 if i * to / size < j + 1 and (i + 1) * to / size > j] for j in range(to)]
+    across, down = shares(width, to_width), shares(height, to_height)
+    rows = [[sum(rgb[3 * (y * width + x) + c] * f for x, f in across[j]) for j in range(to_width) for c in range(3)]
+            for y in range(height)]
+    return bytes(min(255, math.floor(sum(rows[y][i] * f for y, f in down[j]) + 0.5)) for j in range(to_height)
+                 for i in range(3 * to_width))
+
+
+def psnr(got, want):
+    """Each channel's peak signal-to-noise ratio in dB (99 where equal)."""
+    errors = [sum((got[i] - want[i]) ** 2 for i in range(c, len(want), 3)) / (len(want) / 3) for c in range(3)]
+    return [99 if e == 0 else 10 * math.log10(255 * 255 / e) for e in errors]
+
+
+def gdal_pixels(folder, *options):
+    """The map's pixels as GDAL reads them through NAME.map, its palette's colours expanded."""
+    out = Path(folder, "gdal.ppm")
+    subprocess.run(["gdal_translate", "-q", "-of", "PNM", "-expand", "rgb", *options, str(Path(folder, "m.map")),
+                    str(out)], check=True)
+    data = out.read_bytes()
+    out.unlink()
+    Path(folder, "gdal.ppm.aux.xml").unlink(missing_ok=True)
+    return data[data.index(b"255\n") + 4:]
+
+
+def ozf2_check(rgb, width, height, zooms, exact, digest=None):
+    """A check of m.ozf2: GDAL opens it through m.map with the levels of `zooms` as overviews and reads level 0 as
+    `rgb` (equal if `exact`, else within 38 dB on each channel); each smaller level is the area average of `rgb`
+    (within 1 where its colours fit its palette, else 38 dB), its pixels' colours all in its palette."""
+    def check(data, folder):
+        info = json.loads(subprocess.run(["gdalinfo", "-json", str(Path(folder, "m.map"))], check=True,
+                                         stdout=subprocess.PIPE).stdout)
+        levels = ozf2_levels(data)
+        problems = [] if [info["size"], *[o["size"] for o in info["bands"][0]["overviews"]]] == [
+            [w, h] for w, h in zooms] == [[w, h] for w, h, _, _ in levels] else [f"levels {[l[:2] for l in levels]}"]
+        full = gdal_pixels(folder)
+        if full != levels[0][3] or (full != rgb if exact else min(psnr(full, rgb)) < 38):
+            problems.append(f"level 0: {psnr(full, rgb)} dB")
+        for n, (w, h, palette, pixels) in enumerate(levels[1:], 1):
+            average = area_average(rgb, width, height, w, h)
+            fits = len({average[i:i + 3] for i in range(0, len(average), 3)}) <= 256
+            near = max(abs(a - b) for a, b in zip(pixels, average)) <= 1 if fits else min(psnr(pixels, average)) >= 38
+            if not near or not {pixels[i:i + 3] for i in range(0, len(pixels), 3)} <= set(palette):
+                problems.append(f"level {n}: {psnr(pixels, average)} dB")
+        if digest and hashlib.sha256(repr(levels).encode()).hexdigest()[:16] != digest:
+            problems.append(f"digest {hashlib.sha256(repr(levels).encode()).hexdigest()[:16]}")
+        for problem in problems:
+            print(f"    m.ozf2: {problem}")
+        return not problems
+    check.needs_folder = True
+    return check
+
+
+def ozf2_cases():
+    solid = block(2, 2, lambda c, r: (SOLID[c + 2 * r], None, None))
+    # A map's kind of image: flat fields of 40 colours, and antialiased lines over them: thousands of colours.
+    fields = [(40 + 5 * i, 200 - 3 * i, 90 + (i * 37) % 160) for i in range(40)]
+    field = lambda x, y: fields[(x // 40 + 3 * (y // 48)) % 40]
+    line = lambda x, y: (200, 30, 30, max(0, 255 - 12 * abs((x - 2 * y) % 37 - 18)))
+    maplike = (cases.png(2, 8, cases.image(field)), field), (cases.png(6, 8, cases.image(line)), line), None
+    wide = block(3, 2, lambda c, r: maplike)
+    tall = block(2, 3, lambda c, r: (SOLID[(c + r) % 4], None, None))
+    one = block(1, 1, lambda c, r: (cases.BASES["1_6"], None, None))
+
+    def case(name, stock, columns, rows, zooms, colours, exact, zoom_text, **given):
+        east, north = 0x7EB1 + 8 * columns, 0x8041 + 8 * rows
+        calibration = cases.map_file("m", 451424, north * 128 + 1300000, 256 * columns - 1, 256 * rows - 1,
+                                     east * 128 - 3700000, 0x8041 * 128 + 1300000).replace(b"m.png", b"m.ozf2")
+        keys = ["--keys", "7eb1", f"{east - 8:x}", "8041", f"{north - 8:x}", "m"]
+        missing = sum(1 for layers in stock.values() for layer in layers[1:] if layer is None)
+        lines_of_run = lines(f"keys {' '.join(keys[1:5])} ({columns} x {rows} tiles) from http://tiles.example.com",
+                             DOWNLOAD.format(3 * columns * rows, 3 * columns * rows, 0, missing),
+                             f"join m.ozf2, {256 * columns} x {256 * rows} pixels in {colours}, zooms {zoom_text} %, "
+                             f"and m.map", *given.pop("made", []), f"m.ozf2 and m.map made from {columns * rows} tiles; 0 base and {missing} "
+                             "overlay tiles were missing on the server (white where a base is missing), running "
+                             "again fetches them")
+        return MapCase(name, args=["--ozf2", *given.pop("options", []), *keys], served=served(stock), stderr=lines_of_run,
+                       needs={"gdal": "GDAL's gdalinfo is not installed", **given.pop("needs", {})}, files={**cache(stock), "m.map": calibration,
+                       "m.ozf2": ozf2_check(block_image(stock, columns, rows), 256 * columns, 256 * rows, zooms, exact,
+                                            given.pop("digest", None)), **given.pop("more", {})}, **given)
+    tall_solid = block(4, 40, lambda c, r: (SOLID[(c + r) % 4], None, None))
+    keys = ["--ozf2", "--keys", "7eb1", "7ec9", "8041", "8179", "m"]
+    return [
+        MapCase("--ozf2: interrupted while the OZF2 image is written, then again", args=keys, served=served(tall_solid),
+                interrupt=signal.SIGINT, interrupt_at="m_tiles/m.ozf2", status=128 + signal.SIGINT,
+                files=cache(tall_solid), stderr=lines("keys 7eb1 7ec9 8041 8179 (4 x 40 tiles) from "
+                                                      "http://tiles.example.com", DOWNLOAD.format(480, 480, 0, 320),
+                                                      "interrupted; the complete tiles are kept in m_tiles, run "
+                                                      "again to go on"),
+                then=MapCase("again", args=keys, served=served(tall_solid), stderr=None, files={
+                    **cache(tall_solid), "m.map": lambda data: b"\r\nm.ozf2\r\n" in data, "m.ozf2": lambda data: data[18:26] == struct.pack(
+                        "<II", 1024, 10240)})),
+        case("--ozf2: four colours", solid, 2, 2, [(512, 512), (300, 300)], "4 colours", True,
+             zoom_text="100 and 58.59"),
+        case("--ozf2: 256 colours, one tile: the map again as its overview", one, 1, 1, [(256, 256)] * 2,
+             "256 colours", True, zoom_text="100 and 100"),
+        case("--ozf2: a map's image of thousands of colours, 3 x 2 tiles", wide, 3, 2, [(768, 512), (300, 200)],
+             "256 colours chosen from more", False, zoom_text="100 and 39.06", digest="34cfb343ddb596e8"),
+        case("--ozf2 --geotiff: 2 x 3 tiles, the GeoTIFF read through m.map", tall, 2, 3, [(512, 768), (200, 300)],
+             "4 colours", True, zoom_text="100 and 39.06", options=["--geotiff"], made=["made m.tif"],
+             needs={"posix": "no GDAL for Windows here"},
+             more={"m.tif": lambda data: data[:4] == b"II*\0"}),
+    ]
+
+
 def https_cases():
     port = TLS_SERVER.server_port if TLS_SERVER else 1
     trusted, no_tls = {"CURL_CA_BUNDLE": AUTHORITY}, "no openssl here to make a test authority"
@@ -440,8 +592,14 @@ def run(case, program, launcher, server, work, problems):
     if case.twin:
         twin = subprocess.Popen(command, cwd=folders[1], env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     if case.interrupt:
-        server.stalled.wait(30)
-        time.sleep(0.3)
+        if case.interrupt_at:
+            for _ in range(60000):
+                if Path(folders[0], case.interrupt_at).exists():
+                    break
+                time.sleep(0.001)
+        else:
+            server.stalled.wait(30)
+            time.sleep(0.3)
         if helper:
             go.touch()
         else:
@@ -473,7 +631,9 @@ def run(case, program, launcher, server, work, problems):
             got[png], want[png] = decode_png(got[png]), ((512, 512, *case.depth_and_colours), case.png)
     for name in sorted(set(got) | set(want)):
         g, w = got.get(name), want.get(name)
-        if not (w.fullmatch(g) if isinstance(w, re.Pattern) and g is not None else w(g) if callable(w) else g == w):
+        if not (w.fullmatch(g) if isinstance(w, re.Pattern) and g is not None else
+                (w(g, folders[0]) if getattr(w, "needs_folder", False) else w(g)) if callable(w) and g is not None
+                else g == w):
             problems.append(f"{case.name}: {name}: got {g!r:.300}, want {w!r:.300}")
     if case.requests and not case.requests(server.requests):
         problems.append(f"{case.name}: requests: {[(p, h.get('User-Agent')) for _, p, h in server.requests]!r:.600}")
@@ -552,6 +712,7 @@ def main():
     for case in all_cases():
         offered = {"windows"} if launcher else {"posix"} | ({"dev_full"} if os.path.exists("/dev/full") else set())
         offered |= {"tls"} if made else set()
+        offered |= {"gdal"} if shutil.which("gdalinfo") else set()
         unmet = [why for need, why in case.needs.items() if need not in offered]
         if unmet:
             print(f"SKIP {case.name}: {unmet[0]}")

@@ -1,0 +1,240 @@
+#include "map_image.h"
+
+#include <cmath>
+
+#include "area_shrink.h"
+#include "calibration.h"
+#include "parallel.h"
+#include "png_read.h"
+#include "textout.h"
+
+namespace rastrel {
+
+namespace {
+
+// The PNG's zlib level: on maps of many colours, within 2 % of the default's
+// size in two thirds of its time.
+constexpr int kPngLevel = 4;
+// The smaller zoom levels' PNGs are read back once, soon: compressed fast.
+constexpr int kZoomPngLevel = 1;
+
+std::string Zooms(const std::vector<ZoomLevel>& zooms) {
+  std::string text;
+  for (std::size_t n = 0; n < zooms.size(); ++n) {
+    const auto hundredths = static_cast<std::int64_t>(std::lround(zooms[n].percent * 100));
+    std::string zoom = std::to_string(hundredths / 100);
+    if (hundredths % 100 != 0) zoom += FormatText(hundredths % 10 != 0 ? ".%.02d" : ".%d", {hundredths % 10 != 0 ? hundredths % 100 : hundredths % 100 / 10});
+    text += (n == 0 ? "" : n + 1 == zooms.size() ? " and " : ", ") + zoom;
+  }
+  return text + " %";
+}
+
+}  // namespace
+
+std::string MapImageName(const std::string& name, bool ozf2) { return name + (ozf2 ? ".ozf2" : ".png"); }
+
+// A smaller zoom level as it is made: its colours surveyed and its rows kept
+// in a PNG of its own, and passed on to the levels made from it.
+class MapImage::Level : public RowSink {
+ public:
+  Level(const std::string& file, const ZoomLevel& zoom) : file_(file), width_(zoom.width) {
+    MapImage::Open(file_, handle_);
+    open_ = true;
+    png_ = std::make_unique<PngStream>(zoom.width, zoom.height, kZoomPngLevel, 1, [this](std::string_view bytes) {
+      const platform::IoStatus status = platform::WriteFile(handle_, bytes.data(), bytes.size());
+      if (status.Failed()) throw ImageFailure{"cannot write " + file_ + ": " + InOutMessage(status)};
+    });
+  }
+  ~Level() override {
+    if (open_) platform::CloseFile(handle_);
+  }
+
+  void AddRows(const unsigned char* rgb, std::size_t rows) override {
+    survey_.Take(rgb, width_, rows, 1);
+    png_->AddRows(rgb, rows);
+    for (auto& next : onward_) next->AddRows(rgb, rows);
+  }
+  void Finish() override {
+    png_->Finish();
+    MapImage::Close(file_, handle_, open_);
+    for (auto& next : onward_) next->Finish();
+  }
+
+  ColourSurvey survey_{1};
+  std::vector<std::unique_ptr<RowSink>> onward_;  // the smaller levels made from this one
+
+ private:
+  std::string file_;
+  std::uint32_t width_;
+  platform::FileHandle handle_ = 0;
+  bool open_ = false;
+  std::unique_ptr<PngStream> png_;
+};
+
+// Ends the second pass once a stop is requested.
+struct Stopped {};
+
+// Rows passed on and counted for the status line; a stop requested ends the pass.
+class MapImage::Counted : public RowSink {
+ public:
+  Counted(RowSink& to, std::atomic<std::uint64_t>& count) : to_(to), count_(count) {}
+  void AddRows(const unsigned char* rgb, std::size_t rows) override {
+    if (platform::StopRequested() != 0) throw Stopped{};
+    to_.AddRows(rgb, rows);
+    count_ += rows;
+  }
+  void Finish() override { to_.Finish(); }
+
+ private:
+  RowSink& to_;
+  std::atomic<std::uint64_t>& count_;
+};
+
+MapImage::MapImage(const std::string& name, const std::string& work, std::uint32_t width, std::uint32_t height,
+                   bool ozf2, unsigned jobs)
+    : name_(name), work_(work), width_(width), height_(height), ozf2_(ozf2), jobs_(jobs) {
+  try {
+    OpenFiles();
+  } catch (...) {
+    CleanUp();  // no destructor runs for what is not made
+    throw;
+  }
+}
+
+void MapImage::OpenFiles() {
+  if (!ozf2_) {
+    Open(Work(".png"), png_file_);
+    png_open_ = true;
+    png_ = std::make_unique<PngStream>(width_, height_, kPngLevel, jobs_, [this](std::string_view bytes) {
+      const platform::IoStatus status = platform::WriteFile(png_file_, bytes.data(), bytes.size());
+      if (status.Failed()) throw ImageFailure{"cannot write " + Work(".png") + ": " + InOutMessage(status)};
+    });
+    return;
+  }
+  zooms_ = Ozf2Levels(width_, height_);
+  levels_.resize(zooms_.size());
+  for (std::size_t n = 1; n < zooms_.size(); ++n) {
+    level_files_.push_back(Work(FormatText(".zoom%d.png", {n})));
+    levels_[n] = std::make_unique<Level>(level_files_.back(), zooms_[n]);
+    // The first smaller level from the full map, the others from it.
+    const ZoomLevel& from = n == 1 ? zooms_[0] : zooms_[1];
+    auto shrink = std::make_unique<AreaShrink>(from.width, from.height, zooms_[n].width, zooms_[n].height,
+                                               n == 1 ? jobs_ : 1, *levels_[n]);
+    if (n == 1) shrink_ = std::move(shrink);
+    else levels_[1]->onward_.push_back(std::move(shrink));
+  }
+}
+
+MapImage::~MapImage() { CleanUp(); }
+
+void MapImage::Open(const std::string& file, platform::FileHandle& handle) {
+  const platform::IoStatus status = platform::OpenFile(file, platform::OpenMode::kCreate, handle);
+  if (status.Failed()) throw ImageFailure{"cannot write " + file + ": " + InOutMessage(status)};
+}
+
+void MapImage::Close(const std::string& file, platform::FileHandle handle, bool& open) {
+  open = false;
+  const platform::IoStatus status = platform::CloseFile(handle);
+  if (status.Failed()) throw ImageFailure{"cannot write " + file + ": " + InOutMessage(status)};
+}
+
+void MapImage::AddRows(const unsigned char* rgb, std::size_t rows) {
+  if (ozf2_) {
+    survey_.Take(rgb, width_, rows, jobs_);
+    shrink_->AddRows(rgb, rows);
+    return;
+  }
+  png_->AddRows(rgb, rows);
+  ParallelFor(jobs_, rows, [&](std::size_t row) { colours_.Take(rgb + row * width_ * 3, width_); });
+}
+
+void MapImage::Finish() {
+  if (ozf2_) {
+    shrink_->Finish();
+    return;
+  }
+  png_->Finish();
+  Close(Work(".png"), png_file_, png_open_);
+}
+
+void MapImage::Place(const GridRequest& block, const Rows& again) {
+  if (ozf2_) {
+    MakeOzf2(again);
+  } else {
+    PlacePng();
+  }
+  if (platform::StopRequested() != 0) return;
+  WriteCalibration(block, Work(".map"), MapImageName(name_, ozf2_));
+  Move(ozf2_ ? ".ozf2" : ".png");
+  Move(".map");
+}
+
+void MapImage::PlacePng() {
+  if (!colours_.Fits()) return;
+  const std::string palette = Work(".palette.png");
+  platform::IoStatus status = RewriteWithPalette(Work(".png"), palette, colours_.Colours(), kPngLevel, jobs_);
+  if (!status.Failed()) status = platform::RenameFile(palette, Work(".png"));
+  if (status.Failed()) throw ImageFailure{"cannot write " + palette + ": " + InOutMessage(status)};
+}
+
+void MapImage::MakeOzf2(const Rows& again) {
+  std::vector<std::vector<std::uint32_t>> palettes = {survey_.Palette()};
+  for (std::size_t n = 1; n < zooms_.size(); ++n) palettes.push_back(levels_[n]->survey_.Palette());
+  colours_made_ = survey_.Exact() ? FormatText("%d colours", {palettes[0].size()}) : "256 colours chosen from more";
+  for (const ZoomLevel& zoom : zooms_) rows_to_write_ += zoom.height;
+  const std::string file = Work(".ozf2");
+  Open(file, ozf2_file_);
+  ozf2_open_ = true;
+  try {
+    Ozf2Writer writer(zooms_, jobs_, [&](std::string_view bytes) {
+      const platform::IoStatus status = platform::WriteFile(ozf2_file_, bytes.data(), bytes.size());
+      if (status.Failed()) throw ImageFailure{"cannot write " + file + ": " + InOutMessage(status)};
+    });
+    Counted full(writer.Level(0, palettes[0]), rows_written_);
+    again(full);
+    full.Finish();
+    for (std::size_t n = 1; n < zooms_.size(); ++n) {
+      std::unique_ptr<Counted> counted;
+      const platform::IoStatus status = ReadPngRows(level_files_[n - 1], [&](std::uint32_t, std::uint32_t) -> RowSink& {
+        counted = std::make_unique<Counted>(writer.Level(n, palettes[n]), rows_written_);
+        return *counted;
+      });
+      if (status.Failed()) throw ImageFailure{"cannot read " + level_files_[n - 1] + ": " + InOutMessage(status)};
+    }
+    writer.Finish();
+  } catch (const Stopped&) {
+    return;
+  } catch (const std::length_error& too_large) {
+    throw ImageFailure{"cannot write " + file + ": " + too_large.what()};
+  }
+  Close(file, ozf2_file_, ozf2_open_);
+}
+
+void MapImage::Move(const std::string& ending) const {
+  const platform::IoStatus status = platform::RenameFile(Work(ending), name_ + ending);
+  if (status.Failed()) throw ImageFailure{"cannot move " + name_ + ending + " into place: " + InOutMessage(status)};
+}
+
+std::string MapImage::Status() const {
+  if (!ozf2_) return "write " + name_ + ".png";
+  return FormatText("write %s.ozf2, %d of %d rows of its %d zoom levels",
+                    {name_, rows_written_.load(), rows_to_write_, zooms_.size()});
+}
+
+std::string MapImage::Made() const {
+  if (!ozf2_) return FormatText("join %s.png, %d x %d pixels, and %s.map", {name_, width_, height_, name_});
+  return FormatText("join %s.ozf2, %d x %d pixels in %s, zooms %s, and %s.map",
+                    {name_, width_, height_, colours_made_, Zooms(zooms_), name_});
+}
+
+void MapImage::CleanUp() {
+  if (png_open_) platform::CloseFile(png_file_);
+  if (ozf2_open_) platform::CloseFile(ozf2_file_);
+  png_open_ = ozf2_open_ = false;
+  shrink_.reset();
+  levels_.clear();
+  for (const std::string ending : {".png", ".palette.png", ".ozf2", ".map"}) platform::RemoveFile(Work(ending));
+  for (const std::string& file : level_files_) platform::RemoveFile(file);
+}
+
+}  // namespace rastrel

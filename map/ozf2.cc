@@ -1,0 +1,247 @@
+#include "ozf2.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <bit>
+#include <stdexcept>
+#include <string>
+
+#include "parallel.h"
+
+namespace rastrel {
+
+namespace {
+
+constexpr std::uint32_t kTileSide = 64;
+constexpr std::size_t kTileBytes = kTileSide * kTileSide;
+constexpr std::uint32_t kMostTilesASide = 0xFFFF;
+constexpr std::uint64_t kMostBytes = 0xFFFFFFFF;
+constexpr std::uint32_t kOverviewSide = 300;
+constexpr std::uint32_t kSeparator = 0x77777777;
+// The tiles' zlib level and memory: a window of a tile's size, and a small
+// table of matches to clear for each tile.
+constexpr int kTileLevel = 1;
+constexpr int kTileWindowBits = 12;
+constexpr int kTileMemLevel = 6;
+// The smaller levels after 25 %, in thousandths of a percent.
+constexpr std::uint64_t kZooms[] = {25000, 10000, 5000, 2500, 1000, 500, 250, 100, 50, 25, 10};
+
+void Put16(std::string& out, std::uint32_t value) {
+  out += static_cast<char>(value & 0xFF);
+  out += static_cast<char>(value >> 8 & 0xFF);
+}
+
+void Put32(std::string& out, std::uint32_t value) {
+  Put16(out, value & 0xFFFF);
+  Put16(out, value >> 16);
+}
+
+std::uint32_t Tiles(std::uint32_t pixels) { return (pixels + kTileSide - 1) / kTileSide; }
+
+std::uint32_t Scaled(std::uint64_t pixels, std::uint64_t numerator, std::uint64_t denominator) {
+  return static_cast<std::uint32_t>(std::max<std::uint64_t>(1, (pixels * numerator + denominator / 2) / denominator));
+}
+
+}  // namespace
+
+std::vector<ZoomLevel> Ozf2Levels(std::uint32_t width, std::uint32_t height) {
+  std::vector<ZoomLevel> levels = {{width, height, 100.0f}};
+  const std::uint64_t longer = std::max(width, height);
+  for (std::uint64_t zoom : kZooms) {
+    if (longer * zoom > std::uint64_t{kOverviewSide} * 100000) {
+      levels.push_back({Scaled(width, zoom, 100000), Scaled(height, zoom, 100000), static_cast<float>(zoom) / 1000});
+    }
+  }
+  if (longer <= kOverviewSide) {
+    levels.push_back(levels.front());
+  } else {
+    levels.push_back({Scaled(width, kOverviewSide, longer), Scaled(height, kOverviewSide, longer),
+                      static_cast<float>(kOverviewSide) * 100 / static_cast<float>(longer)});
+  }
+  return levels;
+}
+
+std::string_view Ozf2Limit(std::uint32_t width, std::uint32_t height) {
+  if (Tiles(width) > kMostTilesASide || Tiles(height) > kMostTilesASide) {
+    return "an OZF2 image holds at most 65,535 tiles of 64 pixels a side";
+  }
+  const std::vector<ZoomLevel> levels = Ozf2Levels(width, height);
+  std::uint64_t bytes = 14 + 40 + 4 + 2 + 4 + 8 * std::uint64_t{levels.size()} + 4;
+  for (const ZoomLevel& level : levels) {
+    const std::uint64_t tiles = std::uint64_t{Tiles(level.width)} * Tiles(level.height);
+    bytes += tiles * (compressBound(kTileBytes) + 4) + 12 + 1024 + 4;
+  }
+  return bytes > kMostBytes ? "an OZF2 image holds at most 4 GiB, which a map this large could exceed" : "";
+}
+
+// One level's rows in, its tiles out: a row of tiles at a time, the pixels
+// given their palette indices and the tiles deflated on several threads.
+class Ozf2Writer::LevelWriter : public RowSink {
+ public:
+  LevelWriter(Ozf2Writer& file, const ZoomLevel& level, const std::vector<std::uint32_t>& palette, unsigned jobs)
+      : file_(file),
+        level_(level),
+        palette_(palette.empty() ? std::vector<std::uint32_t>{0} : palette),
+        jobs_(jobs),
+        across_(Tiles(level.width)),
+        strip_(std::size_t{kTileSide} * level.width * 3),
+        indices_(std::size_t{kTileSide} * across_ * kTileSide),
+        tiles_(across_) {
+    for (unsigned job = 0; job < jobs; ++job) nearest_.emplace_back(palette_);
+  }
+
+  void AddRows(const unsigned char* rgb, std::size_t rows) override {
+    const std::size_t row_bytes = std::size_t{level_.width} * 3;
+    for (std::size_t row = 0; row < rows;) {
+      if (strip_rows_ == 0 && rows - row >= kTileSide) {
+        WriteTileRow(rgb + row * row_bytes);  // whole rows of tiles need no copy
+        row += kTileSide;
+        continue;
+      }
+      std::copy_n(rgb + row * row_bytes, row_bytes, strip_.data() + strip_rows_ * row_bytes);
+      ++row;
+      if (++strip_rows_ == kTileSide) WriteTileRow(strip_.data());
+    }
+  }
+
+  void Finish() override {
+    if (strip_rows_ != 0) {
+      // The last row of tiles reaches below the image: its last row repeated.
+      const std::size_t row_bytes = std::size_t{level_.width} * 3;
+      for (std::size_t row = strip_rows_; row < kTileSide; ++row) {
+        std::copy_n(strip_.data() + (strip_rows_ - 1) * row_bytes, row_bytes, strip_.data() + row * row_bytes);
+      }
+      WriteTileRow(strip_.data());
+    }
+    offsets_.push_back(static_cast<std::uint32_t>(file_.written_));
+    file_.level_offsets_.push_back(static_cast<std::uint32_t>(file_.written_));
+    std::string header;
+    Put32(header, level_.width);
+    Put32(header, level_.height);
+    Put16(header, across_);
+    Put16(header, Tiles(level_.height));
+    for (std::size_t i = 0; i < 256; ++i) {
+      const std::uint32_t colour = i < palette_.size() ? palette_[i] : 0;
+      Put32(header, (colour & 0xFF) << 0 | (colour >> 8 & 0xFF) << 8 | (colour >> 16 & 0xFF) << 16);
+    }
+    for (std::uint32_t offset : offsets_) Put32(header, offset);
+    file_.Write(header);
+  }
+
+ private:
+  // Palette indices of a row of tiles' rows, each row padded to whole tiles with its last pixel.
+  void Index(const unsigned char* strip) {
+    const std::size_t padded = std::size_t{across_} * kTileSide, rows_a_job = (kTileSide + jobs_ - 1) / jobs_;
+    ParallelFor(jobs_, jobs_, [&](std::size_t job) {
+      for (std::size_t row = job * rows_a_job; row < std::min<std::size_t>(kTileSide, (job + 1) * rows_a_job); ++row) {
+        const unsigned char* rgb = strip + row * level_.width * 3;
+        unsigned char* out = indices_.data() + row * padded;
+        for (std::size_t x = 0; x < level_.width; ++x, rgb += 3) {
+          out[x] = nearest_[job].Index(std::uint32_t{rgb[0]} << 16 | std::uint32_t{rgb[1]} << 8 | rgb[2]);
+        }
+        std::fill(out + level_.width, out + padded, out[level_.width - 1]);
+      }
+    });
+  }
+
+  // Each tile's rows from the bottom, deflated into a zlib stream that starts 78 DA as readers insist.
+  void Deflate() {
+    const std::size_t padded = std::size_t{across_} * kTileSide, tiles_a_job = (across_ + jobs_ - 1) / jobs_;
+    ParallelFor(jobs_, jobs_, [&](std::size_t job) {
+      z_stream stream = {};
+      if (deflateInit2(&stream, kTileLevel, Z_DEFLATED, kTileWindowBits, kTileMemLevel, Z_RLE) != Z_OK) {
+        throw std::bad_alloc();
+      }
+      unsigned char tile[kTileBytes];
+      for (std::size_t t = job * tiles_a_job; t < std::min<std::size_t>(across_, (job + 1) * tiles_a_job); ++t) {
+        for (std::size_t row = 0; row < kTileSide; ++row) {
+          std::copy_n(indices_.data() + (kTileSide - 1 - row) * padded + t * kTileSide, kTileSide,
+                      tile + row * kTileSide);
+        }
+        std::string& out = tiles_[t];
+        out.resize(compressBound(kTileBytes));
+        deflateReset(&stream);
+        stream.next_in = tile;
+        stream.avail_in = kTileBytes;
+        stream.next_out = reinterpret_cast<Bytef*>(out.data());
+        stream.avail_out = static_cast<uInt>(out.size());
+        deflate(&stream, Z_FINISH);
+        out.resize(stream.total_out);
+        // The header readers insist on: a 32 KiB window (the stream needs no
+        // more), the best compression; as valid a header as zlib's own.
+        out[0] = static_cast<char>(0x78);
+        out[1] = static_cast<char>(0xDA);
+      }
+      deflateEnd(&stream);
+    });
+  }
+
+  void WriteTileRow(const unsigned char* strip) {
+    Index(strip);
+    Deflate();
+    for (const std::string& tile : tiles_) {
+      offsets_.push_back(static_cast<std::uint32_t>(file_.written_));
+      file_.Write(tile);
+    }
+    strip_rows_ = 0;
+  }
+
+  Ozf2Writer& file_;
+  ZoomLevel level_;
+  std::vector<std::uint32_t> palette_;
+  unsigned jobs_;
+  std::uint32_t across_;
+  std::vector<NearestColour> nearest_;
+  std::vector<unsigned char> strip_, indices_;
+  std::size_t strip_rows_ = 0;
+  std::vector<std::string> tiles_;
+  std::vector<std::uint32_t> offsets_;
+};
+
+Ozf2Writer::Ozf2Writer(std::vector<ZoomLevel> levels, unsigned jobs, Sink sink)
+    : levels_(std::move(levels)), jobs_(std::max(jobs, 1u)), sink_(std::move(sink)) {
+  const ZoomLevel& full = levels_.front();
+  std::string header;
+  Put16(header, 0x7778);
+  Put32(header, 0);  // not locked
+  Put16(header, kTileSide);
+  Put16(header, 1);
+  Put32(header, 0x436);
+  // As a bitmap's info header: its size, width, height, planes, bits, no
+  // compression, the pixels (wrapping at 32 bits, which readers ignore), no
+  // resolution, 256 colours used and important.
+  for (std::uint32_t value : {40u, full.width, full.height}) Put32(header, value);
+  Put16(header, 1);
+  Put16(header, 8);
+  for (std::uint32_t value : {0u, full.width * full.height, 0u, 0u, 256u, 256u}) Put32(header, value);
+  Put32(header, kSeparator);
+  Put16(header, static_cast<std::uint32_t>(levels_.size()));
+  for (const ZoomLevel& level : levels_) Put32(header, std::bit_cast<std::uint32_t>(level.percent));
+  Put32(header, kSeparator);
+  Write(header);
+}
+
+Ozf2Writer::~Ozf2Writer() = default;
+
+RowSink& Ozf2Writer::Level(std::size_t n, const std::vector<std::uint32_t>& palette) {
+  level_ = std::make_unique<LevelWriter>(*this, levels_.at(n), palette, jobs_);
+  return *level_;
+}
+
+void Ozf2Writer::Finish() {
+  level_.reset();
+  const auto table = static_cast<std::uint32_t>(written_);
+  std::string end;
+  for (std::uint32_t offset : level_offsets_) Put32(end, offset);
+  Put32(end, table);
+  Write(end);
+}
+
+void Ozf2Writer::Write(std::string_view bytes) {
+  written_ += bytes.size();
+  if (written_ > kMostBytes) throw std::length_error("an OZF2 image holds at most 4 GiB");
+  sink_(bytes);
+}
+
+}  // namespace rastrel

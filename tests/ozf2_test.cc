@@ -1,0 +1,164 @@
+#include "ozf2.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstring>
+#include <random>
+#include <set>
+
+#include "area_shrink.h"
+#include "quantize.h"
+
+namespace rastrel {
+namespace {
+
+TEST(Ozf2Levels, FullSizeThenZoomsOver300PixelsThenA300PixelOverview) {
+  const struct {
+    std::uint32_t width, height;
+    std::vector<std::vector<double>> levels;  // width, height, percent
+  } cases[] = {
+      {256, 256, {{256, 256, 100}, {256, 256, 100}}},
+      {300, 20, {{300, 20, 100}, {300, 20, 100}}},
+      {301, 256, {{301, 256, 100}, {300, 255, 300.0 * 100 / 301}}},
+      {512, 768, {{512, 768, 100}, {200, 300, 39.0625}}},
+      {1204, 10, {{1204, 10, 100}, {301, 3, 25}, {300, 2, 300.0 * 100 / 1204}}},
+      {16384, 16384,
+       {{16384, 16384, 100}, {4096, 4096, 25}, {1638, 1638, 10}, {819, 819, 5}, {410, 410, 2.5},
+        {300, 300, 300.0 * 100 / 16384}}},
+      {5632, 256, {{5632, 256, 100}, {1408, 64, 25}, {563, 26, 10}, {300, 14, 300.0 * 100 / 5632}}},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::vector<double>> got;
+    for (const ZoomLevel& level : Ozf2Levels(c.width, c.height)) got.push_back({double(level.width), double(level.height), level.percent});
+    ASSERT_EQ(got.size(), c.levels.size()) << c.width << " x " << c.height;
+    for (std::size_t i = 0; i < got.size(); ++i) {
+      EXPECT_EQ(got[i][0], c.levels[i][0]) << c.width << " x " << c.height << " level " << i;
+      EXPECT_EQ(got[i][1], c.levels[i][1]) << c.width << " x " << c.height << " level " << i;
+      EXPECT_FLOAT_EQ(float(got[i][2]), float(c.levels[i][2])) << c.width << " x " << c.height << " level " << i;
+    }
+  }
+}
+
+TEST(Ozf2Limit, RefusesMoreThan65535TilesASideAndWhatCouldPass4GiB) {
+  EXPECT_EQ(Ozf2Limit(65535 * 64, 256), "");
+  EXPECT_NE(Ozf2Limit(65535 * 64 + 1, 256).find("65,535"), std::string_view::npos);
+  EXPECT_NE(Ozf2Limit(256, 65535 * 64 + 1).find("65,535"), std::string_view::npos);
+  EXPECT_EQ(Ozf2Limit(60000, 60000), "");
+  EXPECT_NE(Ozf2Limit(65536, 65536).find("4 GiB"), std::string_view::npos);
+}
+
+// Collects the rows a sink is given.
+struct Rows : RowSink {
+  std::vector<unsigned char> bytes;
+  bool finished = false;
+  void AddRows(const unsigned char* rgb, std::size_t rows) override { bytes.insert(bytes.end(), rgb, rgb + rows * row_bytes); }
+  void Finish() override { finished = true; }
+  std::size_t row_bytes = 0;
+};
+
+TEST(AreaShrink, AveragesEachPixelByTheShareOfItCovered) {
+  const struct {
+    std::uint32_t from_width, from_height, width, height;
+    std::vector<int> from, to;  // grey: each channel alike
+  } cases[] = {
+      {4, 1, 1, 1, {0, 10, 20, 31}, {15}},          // 15.25
+      {3, 1, 2, 1, {0, 90, 180}, {30, 150}},        // 0 and half of 90; half of 90 and 180
+      {1, 3, 1, 2, {0, 90, 181}, {30, 151}},        // rows alike; 150.67 rounds up
+      {2, 2, 2, 2, {1, 2, 3, 4}, {1, 2, 3, 4}},     // the same size: the same pixels
+      {5, 1, 2, 1, {10, 20, 30, 40, 50}, {18, 42}}, // 2.5 pixels each: (10+20+15)/2.5, (15+40+50)/2.5
+      {2, 2, 1, 1, {0, 0, 0, 1}, {0}},              // 0.25 rounds down
+      {2, 2, 1, 1, {0, 0, 1, 1}, {1}},              // 0.5 rounds up
+  };
+  for (const auto& c : cases) {
+    Rows out;
+    out.row_bytes = std::size_t{c.width} * 3;
+    AreaShrink shrink(c.from_width, c.from_height, c.width, c.height, 2, out);
+    std::vector<unsigned char> rgb;
+    for (int v : c.from) rgb.insert(rgb.end(), 3, static_cast<unsigned char>(v));
+    shrink.AddRows(rgb.data(), c.from_height);
+    shrink.Finish();
+    std::vector<unsigned char> want;
+    for (int v : c.to) want.insert(want.end(), 3, static_cast<unsigned char>(v));
+    EXPECT_EQ(out.bytes, want) << c.from_width << " x " << c.from_height << " to " << c.width << " x " << c.height;
+    EXPECT_TRUE(out.finished);
+  }
+}
+
+std::uint32_t ColourOf(const unsigned char* rgb) { return std::uint32_t{rgb[0]} << 16 | std::uint32_t{rgb[1]} << 8 | rgb[2]; }
+
+std::uint32_t Le32(const std::string& bytes, std::size_t at) {
+  std::uint32_t value;
+  std::memcpy(&value, bytes.data() + at, 4);
+  return value;  // the tests run on little-endian machines
+}
+
+TEST(ColourSurvey, KeepsTheColourThatFillsMostOfTheMapExactly) {
+  // A white page with 2,000 colours of faint noise on it: white is in the palette as it is.
+  std::vector<unsigned char> rgb;
+  for (int i = 0; i < 100000; ++i) {
+    const int v = i % 50 == 0 ? i / 50 % 2000 : -1;
+    rgb.insert(rgb.end(), {static_cast<unsigned char>(v < 0 ? 255 : v % 200), static_cast<unsigned char>(v < 0 ? 255 : v / 10),
+                           static_cast<unsigned char>(v < 0 ? 255 : 7)});
+  }
+  ColourSurvey survey(4);
+  survey.Take(rgb.data(), 1000, 100, 3);
+  const std::vector<std::uint32_t> palette = survey.Palette();
+  EXPECT_FALSE(survey.Exact());
+  EXPECT_LE(palette.size(), 256u);
+  EXPECT_NE(std::find(palette.begin(), palette.end(), 0xFFFFFFu), palette.end());
+}
+
+// Random images, palettes and levels: each pixel maps into the palette, maps
+// of at most 256 colours exactly, and each level written decodes to its tiles.
+TEST(Ozf2Writer, RandomImagesMapIntoTheirPalettesAndTheirTilesDecode) {
+  std::mt19937 random(43);
+  for (int round = 0; round < 1000; ++round) {
+    const std::uint32_t width = 1 + random() % 100, height = 1 + random() % 100;
+    const std::size_t colours = 1 + random() % (round % 2 == 0 ? 256 : 1000);
+    std::vector<std::uint32_t> drawn(colours);
+    for (auto& colour : drawn) colour = random() & 0xFFFFFF;
+    std::vector<unsigned char> rgb;
+    std::set<std::uint32_t> distinct;
+    for (std::size_t i = 0; i < std::size_t{width} * height; ++i) {
+      const std::uint32_t colour = drawn[random() % colours];
+      rgb.insert(rgb.end(), {static_cast<unsigned char>(colour >> 16), static_cast<unsigned char>(colour >> 8), static_cast<unsigned char>(colour)});
+      distinct.insert(colour);
+    }
+    ColourSurvey survey(1 + round % 2);
+    survey.Take(rgb.data(), width, height, 1 + round % 3);
+    const std::vector<std::uint32_t> palette = survey.Palette();
+    ASSERT_LE(palette.size(), 256u);
+    ASSERT_EQ(survey.Exact(), distinct.size() <= 256) << round;
+    NearestColour nearest(palette);
+    for (std::size_t i = 0; i < rgb.size(); i += 3) {
+      const unsigned char index = nearest.Index(ColourOf(&rgb[i]));
+      ASSERT_LT(index, palette.size()) << round;
+      if (survey.Exact()) {
+        ASSERT_EQ(palette[index], ColourOf(&rgb[i])) << round;
+      }
+    }
+    std::string file;
+    const std::vector<ZoomLevel> levels = {{width, height, 100}};
+    Ozf2Writer writer(levels, 1 + round % 3, [&](std::string_view bytes) { file += bytes; });
+    RowSink& level = writer.Level(0, palette);
+    level.AddRows(rgb.data(), height);
+    level.Finish();
+    writer.Finish();
+    const std::uint32_t header = Le32(file, Le32(file, file.size() - 4));
+    ASSERT_EQ(Le32(file, header), width);
+    ASSERT_EQ(Le32(file, header + 4), height);
+    const std::uint32_t tiles = (width + 63) / 64 * ((height + 63) / 64);
+    for (std::uint32_t t = 0; t < tiles; ++t) {
+      const std::uint32_t begin = Le32(file, header + 1036 + 4 * t), end = Le32(file, header + 1040 + 4 * t);
+      ASSERT_EQ(file.substr(begin, 2), "\x78\xDA") << round;
+      unsigned char indices[4097];
+      uLongf size = sizeof indices;
+      ASSERT_EQ(uncompress(indices, &size, reinterpret_cast<const Bytef*>(file.data() + begin), end - begin), Z_OK);
+      ASSERT_EQ(size, 4096u) << round;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace rastrel
