@@ -5,8 +5,9 @@ made into the map of 16 x 16 tiles (768 requests) by the README's step-by-step r
 rastrel-map was before it became one program (taken from git history) and by rastrel-map, beside the curl tool
 fetching the same files alone, and again from noisier tiles (RGB bases of about 130 KB); then 64 x 64 tiles
 already in the tile folder by the script and by rastrel-map, with peak memory, peak disk beside the tiles and the
-PNG's size against pnmtopng's for the same image; and the merge alone, rastrel-merge on one core against
-merge_fn.sh. It prints CONTRIBUTING.md's section "The chain", and with --write puts it there."""
+PNG's size against pnmtopng's for the same image, and by rastrel-map --ozf2 (with the OZF2 image's error against the
+PNG, and Netpbm's median cut's); and the merge alone, rastrel-merge on one core against merge_fn.sh. It
+prints CONTRIBUTING.md's section "The chain", and with --write puts it there."""
 import http.server
 import os
 import re
@@ -208,14 +209,16 @@ def main():
                                                                                      work, env)))
             server.shutdown()
         env["http_proxy"] = "http://127.0.0.1:1"  # nothing is fetched
-        for name in ("script", "rastrel-map"):
-            work = cached(top, kinds, f"large-{name}")
-            command = "rastrel-map-script" if name == "script" else "rastrel-map"
+        for name in ("script", "rastrel-map", "rastrel-map --ozf2"):
+            work = cached(top, kinds, f"large-{name.replace(' ', '')}")
+            command = "rastrel-map-script" if name == "script" else name
             rows.append(("64 × 64, in the tile folder", name, timed_map(command, LARGE, work, env)))
         ours = f"{top}/large-rastrel-map/bench.png"
-        png = (os.path.getsize(ours), len(sh(f"pngtopam {ours} | pnmtopng 2>/dev/null")))
+        png = (os.path.getsize(ours), len(sh(f"pngtopam {ours} | pnmtopng 2>/dev/null")),
+               os.path.getsize(f"{top}/large-rastrel-map--ozf2/bench.ozf2"))
+        quality = [ozf2_quality(f"{top}/{folder}", env) for folder in ("rastrel-map-0.0", "noisy-rastrel-map-0.0")]
         native, netpbm = merge_alone(prefix, f"{top}/recipe-0.0", env)
-    text = report(rows, sizes, png, native, netpbm)
+    text = report(rows, sizes, png, native, netpbm, quality)
     print(text)
     if sys.argv[1:] == ["--write"]:
         contributing = ROOT / "CONTRIBUTING.md"
@@ -223,7 +226,22 @@ def main():
         contributing.write_text(before[:before.index("### The chain\n")] + text)
 
 
-def report(rows, sizes, png, native, netpbm):
+def ozf2_quality(work, env):
+    """The 16 × 16 map made again with --ozf2 from its tiles: level 0's PSNR against its PNG on red, green and
+    blue, its colours, and the same for Netpbm's plain median cut (pnmquant -meanpixel 256)."""
+    subprocess.run(f"rastrel-map --ozf2 --tiles bench_tiles --keys {SMALL} again", shell=True, check=True, cwd=work,
+                   env=env, stderr=subprocess.DEVNULL)
+    sh("pngtopam bench.png > full.ppm && gdal_translate -q -of PNM -expand rgb again.map ozf2.ppm && "
+       "pnmquant -meanpixel 256 full.ppm > cut.ppm 2>/dev/null", cwd=work)
+    def decibels(other):
+        out = subprocess.run(f"pnmpsnr -rgb full.ppm {other}", shell=True, cwd=work, stderr=subprocess.PIPE,
+                             text=True).stderr
+        return [float(v) for v in re.findall(r"(?:Red|Green|Blue):\s+([0-9.]+)", out)]
+    colours = int(sh("ppmhist -nomap full.ppm | wc -l", cwd=work)) - 2
+    return decibels("ozf2.ppm"), decibels("cut.ppm"), colours
+
+
+def report(rows, sizes, png, native, netpbm, quality):
     floor = 768 * 0.02 / 2
     lines = ["| tiles, wait a request | chain | download done s | total s | peak memory KiB | peak disk MB |",
              "|---|---|---|---|---|---|"]
@@ -233,6 +251,8 @@ def report(rows, sizes, png, native, netpbm):
         lines.append(f"| {case} | {name} | {'-' if downloaded is None else f'{downloaded:.2f}'} | {total:.2f} | "
                      f"{'-' if memory is None else f'{memory:,}'} | {'-' if disk is None else f'{disk / 1e6:,.0f}'} |")
     small0, small20, large = "16 × 16, 0 ms", "16 × 16, 20 ms", "64 × 64, in the tile folder"
+    (ours, cut, colours), (noisy_ours, noisy_cut, noisy_colours) = quality
+    db = lambda values: " / ".join(f"{v:.1f}" for v in values)
     noisy0, noisy20 = "16 × 16 noisy, 0 ms", "16 × 16 noisy, 20 ms"
     (low, high), (noisy_low, noisy_high) = ((min(k) / 1000, max(k) / 1000) for k in sizes)
     return f"""### The chain
@@ -249,7 +269,7 @@ script `rastrel-map` was before it became one program (from commit
 `{SCRIPT_COMMIT}`) and by `rastrel-map`, each with its defaults (2
 connections); the same with noisier tiles (bases of a coarser grain, not
 quantised: RGB PNGs of {noisy_low:.1f} to {noisy_high:.1f} KB) by the script and `rastrel-map`;
-then 64 × 64 tiles already in the tile folder. Peak disk is
+then 64 × 64 tiles already in the tile folder, also with `--ozf2`. Peak disk is
 what the file system lost beside the tiles while the run went (sampled every
 50 ms). `python3 bench/chain.py --write` writes this section from one run.
 This run: 2 cores, x86_64 (shared and noisy: compare the ratios).
@@ -260,6 +280,8 @@ This run: 2 cores, x86_64 (shared and noisy: compare the ratios).
 - At 20 ms a request, the download floor is 768 requests × 20 ms ÷ 2 connections = {floor:.2f} s: `rastrel-map` takes {totals[small20, 'rastrel-map'] / floor:.2f} × that floor, the script {totals[small20, 'script'] / floor:.2f} ×, the recipe {totals[small20, 'recipe'] / floor:.2f} ×. The curl tool alone, fetching the same files on two connections and keeping none, takes {totals[small20, 'curl alone'] / floor:.2f} × (the loopback server's own time a request): `rastrel-map` takes {totals[small20, 'rastrel-map'] / totals[small20, 'curl alone']:.2f} × what curl alone takes.
 - Noisy tiles: at 0 ms `rastrel-map` takes {totals[noisy0, 'rastrel-map'] / totals[noisy0, 'script']:.2f} × the script's time; at 20 ms {totals[noisy20, 'rastrel-map'] / floor:.2f} × the floor, {totals[noisy20, 'rastrel-map'] / totals[small20, 'curl alone']:.2f} × what curl alone takes for the bench's tiles.
 - 64 × 64 tiles in the tile folder: `rastrel-map` takes {totals[large, 'rastrel-map'] / totals[large, 'script']:.2f} × the script's time. Its PNG is {png[0]:,} bytes, {png[0] / png[1]:.3f} × the {png[1]:,} bytes of `pnmtopng` (default settings) for the same pixels.
+- `--ozf2` on 64 × 64 tiles in the tile folder: {totals[large, 'rastrel-map --ozf2'] / totals[large, 'rastrel-map']:.2f} × the run without it. Its OZF2 image is {png[2]:,} bytes, {png[2] / png[0]:.1f} × the PNG: 64 × 64 tiles of palette indices, each deflated on its own without a filter, hold less than a PNG's filtered rows.
+- The OZF2 image's full-size level against the PNG (PSNR on red / green / blue; the 16 × 16 maps made again with `--ozf2` from their tiles): {db(ours)} dB on the bench's tiles ({colours:,} colours), {db(noisy_ours)} dB on the noisy ones ({noisy_colours:,} colours). Netpbm's plain median cut, `pnmquant -meanpixel 256`, reaches {db(cut)} and {db(noisy_cut)} dB.
 - Merge alone: `rastrel-merge` takes {native * 1000:.2f} ms a tile in one process on one core, `merge_fn.sh` {netpbm * 1000:.1f} ms: {netpbm / native:.0f} times as long.
 """
 

@@ -137,8 +137,11 @@ void MapRun::CheckMachine() const {
   };
   if (options_.geotiff || options_.mbtiles) need("gdal_translate");
   if (options_.mbtiles) need("gdaladdo");
-  const auto width = static_cast<std::uint32_t>(columns_ * kTileSide), height = static_cast<std::uint32_t>(rows_ * kTileSide);
-  if (const std::string_view limit = Ozf2Limit(width, height); options_.ozf2 && !limit.empty()) {
+  // Pixels past 32 bits are past the format's limit as well.
+  auto pixels = [](std::size_t tiles) {
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(std::uint64_t{tiles} * kTileSide, UINT32_MAX));
+  };
+  if (const std::string_view limit = Ozf2Limit(pixels(columns_), pixels(rows_)); options_.ozf2 && !limit.empty()) {
     throw Refusal{FormatText("the map of %d x %d tiles is too large for --ozf2: %s; make it as maps of fewer tiles",
                              {columns_, rows_, std::string(limit)})};
   }
@@ -149,8 +152,8 @@ void MapRun::CheckMachine() const {
     throw Refusal{FormatText("the map of %d x %d tiles is too wide for this program's memory: make it as maps of "
                              "fewer columns", {columns_, rows_})};
   }
-  const std::int64_t needed =
-      static_cast<std::int64_t>(columns_) * static_cast<std::int64_t>(rows_) * kImageBytesPerTile * (options_.ozf2 ? 2 : 1);
+  const std::int64_t needed = static_cast<std::int64_t>(columns_) * static_cast<std::int64_t>(rows_) *
+                              kImageBytesPerTile * (options_.ozf2 ? 2 : 1);
   const std::int64_t free = platform::FreeDiskBytes(".");
   if (free >= 0 && needed > free) {
     throw Refusal{FormatText("the map of %d x %d tiles needs about %d MB, and this folder has %d MB",

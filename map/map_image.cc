@@ -18,13 +18,20 @@ constexpr int kPngLevel = 4;
 // The smaller zoom levels' PNGs are read back once, soon: compressed fast.
 constexpr int kZoomPngLevel = 1;
 
+// A zoom in percent to at most two decimals: "100", "2.5", "58.59".
+std::string Percent(float percent) {
+  const auto hundredths = static_cast<std::int64_t>(std::lround(percent * 100));
+  std::string text = std::to_string(hundredths / 100) + FormatText(".%.02d", {hundredths % 100});
+  while (text.back() == '0' && text.find('.') != std::string::npos) text.pop_back();
+  if (text.back() == '.') text.pop_back();
+  return text;
+}
+
+// "100, 25 and 7.32 %"
 std::string Zooms(const std::vector<ZoomLevel>& zooms) {
   std::string text;
   for (std::size_t n = 0; n < zooms.size(); ++n) {
-    const auto hundredths = static_cast<std::int64_t>(std::lround(zooms[n].percent * 100));
-    std::string zoom = std::to_string(hundredths / 100);
-    if (hundredths % 100 != 0) zoom += FormatText(hundredths % 10 != 0 ? ".%.02d" : ".%d", {hundredths % 10 != 0 ? hundredths % 100 : hundredths % 100 / 10});
-    text += (n == 0 ? "" : n + 1 == zooms.size() ? " and " : ", ") + zoom;
+    text += (n == 0 ? "" : n + 1 == zooms.size() ? " and " : ", ") + Percent(zooms[n].percent);
   }
   return text + " %";
 }

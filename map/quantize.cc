@@ -61,11 +61,11 @@ Box Measure(const std::vector<Cell>& cells, std::size_t begin, std::size_t end) 
 bool Split(std::vector<Cell>& cells, const Box& box, Box& low, Box& high) {
   if (box.end - box.begin < 2) return false;
   const int channel = static_cast<int>(std::max_element(box.spread, box.spread + 3) - box.spread);
-  std::sort(cells.begin() + static_cast<std::ptrdiff_t>(box.begin), cells.begin() + static_cast<std::ptrdiff_t>(box.end),
-            [channel](const Cell& a, const Cell& b) {
-              return Channel(a.mean, channel) != Channel(b.mean, channel)
-                         ? Channel(a.mean, channel) < Channel(b.mean, channel) : a.mean < b.mean;
-            });
+  const auto begin = cells.begin() + static_cast<std::ptrdiff_t>(box.begin);
+  std::sort(begin, begin + static_cast<std::ptrdiff_t>(box.end - box.begin), [channel](const Cell& a, const Cell& b) {
+    return Channel(a.mean, channel) != Channel(b.mean, channel) ? Channel(a.mean, channel) < Channel(b.mean, channel)
+                                                                : a.mean < b.mean;
+  });
   std::uint64_t total = 0, below = 0;
   for (std::size_t i = box.begin; i < box.end; ++i) total += cells[i].count;
   std::size_t middle = box.begin + 1;

@@ -30,7 +30,9 @@ TEST(Ozf2Levels, FullSizeThenZoomsOver300PixelsThenA300PixelOverview) {
   };
   for (const auto& c : cases) {
     std::vector<std::vector<double>> got;
-    for (const ZoomLevel& level : Ozf2Levels(c.width, c.height)) got.push_back({double(level.width), double(level.height), level.percent});
+    for (const ZoomLevel& level : Ozf2Levels(c.width, c.height)) {
+      got.push_back({double(level.width), double(level.height), level.percent});
+    }
     ASSERT_EQ(got.size(), c.levels.size()) << c.width << " x " << c.height;
     for (std::size_t i = 0; i < got.size(); ++i) {
       EXPECT_EQ(got[i][0], c.levels[i][0]) << c.width << " x " << c.height << " level " << i;
@@ -52,7 +54,9 @@ TEST(Ozf2Limit, RefusesMoreThan65535TilesASideAndWhatCouldPass4GiB) {
 struct Rows : RowSink {
   std::vector<unsigned char> bytes;
   bool finished = false;
-  void AddRows(const unsigned char* rgb, std::size_t rows) override { bytes.insert(bytes.end(), rgb, rgb + rows * row_bytes); }
+  void AddRows(const unsigned char* rgb, std::size_t rows) override {
+    bytes.insert(bytes.end(), rgb, rgb + rows * row_bytes);
+  }
   void Finish() override { finished = true; }
   std::size_t row_bytes = 0;
 };
@@ -66,7 +70,7 @@ TEST(AreaShrink, AveragesEachPixelByTheShareOfItCovered) {
       {3, 1, 2, 1, {0, 90, 180}, {30, 150}},        // 0 and half of 90; half of 90 and 180
       {1, 3, 1, 2, {0, 90, 181}, {30, 151}},        // rows alike; 150.67 rounds up
       {2, 2, 2, 2, {1, 2, 3, 4}, {1, 2, 3, 4}},     // the same size: the same pixels
-      {5, 1, 2, 1, {10, 20, 30, 40, 50}, {18, 42}}, // 2.5 pixels each: (10+20+15)/2.5, (15+40+50)/2.5
+      {5, 1, 2, 1, {10, 20, 30, 40, 50}, {18, 42}},  // 2.5 pixels each: (10+20+15)/2.5, (15+40+50)/2.5
       {2, 2, 1, 1, {0, 0, 0, 1}, {0}},              // 0.25 rounds down
       {2, 2, 1, 1, {0, 0, 1, 1}, {1}},              // 0.5 rounds up
   };
@@ -85,7 +89,14 @@ TEST(AreaShrink, AveragesEachPixelByTheShareOfItCovered) {
   }
 }
 
-std::uint32_t ColourOf(const unsigned char* rgb) { return std::uint32_t{rgb[0]} << 16 | std::uint32_t{rgb[1]} << 8 | rgb[2]; }
+std::uint32_t ColourOf(const unsigned char* rgb) {
+  return std::uint32_t{rgb[0]} << 16 | std::uint32_t{rgb[1]} << 8 | rgb[2];
+}
+
+void AddPixel(std::vector<unsigned char>& rgb, std::uint32_t colour) {
+  rgb.insert(rgb.end(), {static_cast<unsigned char>(colour >> 16), static_cast<unsigned char>(colour >> 8 & 0xFF),
+                         static_cast<unsigned char>(colour & 0xFF)});
+}
 
 std::uint32_t Le32(const std::string& bytes, std::size_t at) {
   std::uint32_t value;
@@ -98,8 +109,7 @@ TEST(ColourSurvey, KeepsTheColourThatFillsMostOfTheMapExactly) {
   std::vector<unsigned char> rgb;
   for (int i = 0; i < 100000; ++i) {
     const int v = i % 50 == 0 ? i / 50 % 2000 : -1;
-    rgb.insert(rgb.end(), {static_cast<unsigned char>(v < 0 ? 255 : v % 200), static_cast<unsigned char>(v < 0 ? 255 : v / 10),
-                           static_cast<unsigned char>(v < 0 ? 255 : 7)});
+    AddPixel(rgb, v < 0 ? 0xFFFFFF : std::uint32_t(v % 200) << 16 | std::uint32_t(v / 10) << 8 | 7);
   }
   ColourSurvey survey(4);
   survey.Take(rgb.data(), 1000, 100, 3);
@@ -122,7 +132,7 @@ TEST(Ozf2Writer, RandomImagesMapIntoTheirPalettesAndTheirTilesDecode) {
     std::set<std::uint32_t> distinct;
     for (std::size_t i = 0; i < std::size_t{width} * height; ++i) {
       const std::uint32_t colour = drawn[random() % colours];
-      rgb.insert(rgb.end(), {static_cast<unsigned char>(colour >> 16), static_cast<unsigned char>(colour >> 8), static_cast<unsigned char>(colour)});
+      AddPixel(rgb, colour);
       distinct.insert(colour);
     }
     ColourSurvey survey(1 + round % 2);

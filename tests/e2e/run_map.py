@@ -521,6 +521,13 @@ def ozf2_cases():
     tall_solid = block(4, 40, lambda c, r: (SOLID[(c + r) % 4], None, None))
     keys = ["--ozf2", "--keys", "7eb1", "7ec9", "8041", "8179", "m"]
     return [
+        MapCase("--ozf2: a full disk under the OZF2 image", args=["--ozf2", *KEYS], before={
+            **cache(), "m_tiles/m.ozf2": cases.FULL}, status=1, files=cache(), needs={
+            "posix": "POSIX errors", "dev_full": "no /dev/full to link to here"}, stderr=lines(
+            KEYS_LINE, DOWNLOAD.format(5, 5, 0, 5), "cannot write m_tiles/m.ozf2: I/O error 28")),
+        MapCase("--ozf2: a folder where the image must go", args=["--ozf2", *KEYS], before={"m.ozf2": cases.DIR},
+                status=1, files={**cache(), "m.ozf2": cases.DIR}, stderr=lines(
+                    KEYS_LINE, DOWNLOAD.format(12, 12, 0, 5), "cannot move m.ozf2 into place: File access denied")),
         MapCase("--ozf2: interrupted while the OZF2 image is written, then again", args=keys, served=served(tall_solid),
                 interrupt=signal.SIGINT, interrupt_at="m_tiles/m.ozf2", status=128 + signal.SIGINT,
                 files=cache(tall_solid), stderr=lines("keys 7eb1 7ec9 8041 8179 (4 x 40 tiles) from "
