@@ -137,14 +137,7 @@ void MapRun::CheckMachine() const {
   };
   if (options_.geotiff || options_.mbtiles) need("gdal_translate");
   if (options_.mbtiles) need("gdaladdo");
-  // Pixels past 32 bits are past the format's limit as well.
-  auto pixels = [](std::size_t tiles) {
-    return static_cast<std::uint32_t>(std::min<std::uint64_t>(std::uint64_t{tiles} * kTileSide, UINT32_MAX));
-  };
-  if (const std::string_view limit = Ozf2Limit(pixels(columns_), pixels(rows_)); options_.ozf2 && !limit.empty()) {
-    throw Refusal{FormatText("the map of %d x %d tiles is too large for --ozf2: %s; make it as maps of fewer tiles",
-                             {columns_, rows_, std::string(limit)})};
-  }
+  if (const std::string limit = MapImageLimit(columns_, rows_, options_.ozf2); !limit.empty()) throw Refusal{limit};
   // A row of tiles is held in memory a few times over; a 32-bit process has
   // room for rows of some thousands of tiles only.
   const std::uint64_t row_bytes = std::uint64_t{columns_} * kTileArea * 3;

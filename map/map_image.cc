@@ -1,5 +1,6 @@
 #include "map_image.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "area_shrink.h"
@@ -7,6 +8,7 @@
 #include "parallel.h"
 #include "png_read.h"
 #include "textout.h"
+#include "tile_merge.h"
 
 namespace rastrel {
 
@@ -40,6 +42,17 @@ std::string Zooms(const std::vector<ZoomLevel>& zooms) {
 
 std::string MapImageName(const std::string& name, bool ozf2) { return name + (ozf2 ? ".ozf2" : ".png"); }
 
+std::string MapImageLimit(std::size_t columns, std::size_t rows, bool ozf2) {
+  // Pixels past 32 bits are past the format's limit as well.
+  auto pixels = [](std::size_t tiles) {
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(std::uint64_t{tiles} * kTileSide, UINT32_MAX));
+  };
+  const std::string_view limit = ozf2 ? Ozf2Limit(pixels(columns), pixels(rows)) : "";
+  if (limit.empty()) return "";
+  return FormatText("the map of %d x %d tiles is too large for --ozf2: %s; make it as maps of fewer tiles",
+                    {columns, rows, std::string(limit)});
+}
+
 // A smaller zoom level as it is made: its colours surveyed and its rows kept
 // in a PNG of its own, and passed on to the levels made from it.
 class MapImage::Level : public RowSink {
@@ -51,6 +64,7 @@ class MapImage::Level : public RowSink {
       const platform::IoStatus status = platform::WriteFile(handle_, bytes.data(), bytes.size());
       if (status.Failed()) throw ImageFailure{"cannot write " + file_ + ": " + InOutMessage(status)};
     });
+    png_->UseFilter(2);  // each row from the one above
   }
   ~Level() override {
     if (open_) platform::CloseFile(handle_);

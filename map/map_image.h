@@ -31,6 +31,9 @@ struct ImageFailure {
 
 // The image's file name, NAME.png or NAME.ozf2.
 std::string MapImageName(const std::string& name, bool ozf2);
+// Why the image of a map of `columns` x `rows` tiles cannot be made: one
+// line, or empty where it can.
+std::string MapImageLimit(std::size_t columns, std::size_t rows, bool ozf2);
 
 class MapImage : public RowSink {
  public:

@@ -86,9 +86,13 @@ class Ozf2Writer::LevelWriter : public RowSink {
         jobs_(jobs),
         across_(Tiles(level.width)),
         strip_(std::size_t{kTileSide} * level.width * 3),
-        indices_(std::size_t{kTileSide} * across_ * kTileSide),
         tiles_(across_) {
-    for (unsigned job = 0; job < jobs; ++job) nearest_.emplace_back(palette_);
+    // Colours remembered: no more than the level's pixels, and 2^21 among
+    // all threads (10 MiB); a map of fine grain has millions.
+    const auto pixel_bits = static_cast<int>(std::bit_width(std::uint64_t{level.width} * level.height - 1));
+    const auto job_bits = static_cast<int>(std::bit_width(jobs - 1u));
+    const int bits = std::max(10, std::min({20, pixel_bits, 21 - job_bits}));
+    for (unsigned job = 0; job < jobs; ++job) nearest_.emplace_back(palette_, bits);
   }
 
   void AddRows(const unsigned char* rgb, std::size_t rows) override {
@@ -130,56 +134,54 @@ class Ozf2Writer::LevelWriter : public RowSink {
   }
 
  private:
-  // Palette indices of a row of tiles' rows, each row padded to whole tiles with its last pixel.
-  void Index(const unsigned char* strip) {
-    const std::size_t padded = std::size_t{across_} * kTileSide, rows_a_job = (kTileSide + jobs_ - 1) / jobs_;
-    ParallelFor(jobs_, jobs_, [&](std::size_t job) {
-      for (std::size_t row = job * rows_a_job; row < std::min<std::size_t>(kTileSide, (job + 1) * rows_a_job); ++row) {
-        const unsigned char* rgb = strip + row * level_.width * 3;
-        unsigned char* out = indices_.data() + row * padded;
-        for (std::size_t x = 0; x < level_.width; ++x, rgb += 3) {
-          out[x] = nearest_[job].Index(std::uint32_t{rgb[0]} << 16 | std::uint32_t{rgb[1]} << 8 | rgb[2]);
-        }
-        std::fill(out + level_.width, out + padded, out[level_.width - 1]);
+  // A tile's palette indices, its rows from the bottom, a row that reaches
+  // past the image repeating its last pixel; returns how many equal the one
+  // to their left.
+  std::size_t IndexTile(const unsigned char* strip, std::size_t tile, NearestColour& nearest, unsigned char* out) const {
+    const std::size_t first = tile * kTileSide, inside = std::min<std::size_t>(kTileSide, level_.width - first);
+    std::size_t repeats = 0;
+    for (std::size_t row = 0; row < kTileSide; ++row, out += kTileSide) {
+      const unsigned char* rgb = strip + ((kTileSide - 1 - row) * level_.width + first) * 3;
+      for (std::size_t x = 0; x < inside; ++x, rgb += 3) {
+        out[x] = nearest.Index(std::uint32_t{rgb[0]} << 16 | std::uint32_t{rgb[1]} << 8 | rgb[2]);
       }
-    });
+      std::fill(out + inside, out + kTileSide, out[inside - 1]);
+      for (std::size_t x = 1; x < kTileSide; ++x) repeats += out[x] == out[x - 1];
+    }
+    return repeats;
   }
 
-  // Each tile's rows from the bottom, deflated into a zlib stream that starts 78 DA as readers insist.
-  void Deflate() {
-    const std::size_t padded = std::size_t{across_} * kTileSide, tiles_a_job = (across_ + jobs_ - 1) / jobs_;
+  // A zlib stream of the tile that starts 78 DA, as readers insist. Runs of
+  // one index are matched where they fill half the tile; else its indices
+  // are only Huffman-coded, which is as small for a fine texture and faster.
+  static void Deflate(z_stream& stream, const unsigned char* tile, std::size_t repeats, std::string& out) {
+    out.resize(compressBound(kTileBytes));
+    deflateReset(&stream);
+    deflateParams(&stream, kTileLevel, 2 * repeats >= kTileBytes ? Z_RLE : Z_HUFFMAN_ONLY);
+    stream.next_in = const_cast<unsigned char*>(tile);
+    stream.avail_in = kTileBytes;
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(stream.total_out);
+    // A 32 KiB window (the stream needs no more) and the best compression:
+    // as valid a header as zlib's own.
+    out[0] = static_cast<char>(0x78);
+    out[1] = static_cast<char>(0xDA);
+  }
+
+  // A row of tiles, indexed and deflated on several threads (each with its
+  // own nearest colours and stream), then written in order.
+  void WriteTileRow(const unsigned char* strip) {
     ParallelFor(jobs_, jobs_, [&](std::size_t job) {
       z_stream stream = {};
       if (deflateInit2(&stream, kTileLevel, Z_DEFLATED, kTileWindowBits, kTileMemLevel, Z_RLE) != Z_OK) {
         throw std::bad_alloc();
       }
       unsigned char tile[kTileBytes];
-      for (std::size_t t = job * tiles_a_job; t < std::min<std::size_t>(across_, (job + 1) * tiles_a_job); ++t) {
-        for (std::size_t row = 0; row < kTileSide; ++row) {
-          std::copy_n(indices_.data() + (kTileSide - 1 - row) * padded + t * kTileSide, kTileSide,
-                      tile + row * kTileSide);
-        }
-        std::string& out = tiles_[t];
-        out.resize(compressBound(kTileBytes));
-        deflateReset(&stream);
-        stream.next_in = tile;
-        stream.avail_in = kTileBytes;
-        stream.next_out = reinterpret_cast<Bytef*>(out.data());
-        stream.avail_out = static_cast<uInt>(out.size());
-        deflate(&stream, Z_FINISH);
-        out.resize(stream.total_out);
-        // The header readers insist on: a 32 KiB window (the stream needs no
-        // more), the best compression; as valid a header as zlib's own.
-        out[0] = static_cast<char>(0x78);
-        out[1] = static_cast<char>(0xDA);
-      }
+      for (std::size_t t = job; t < across_; t += jobs_) Deflate(stream, tile, IndexTile(strip, t, nearest_[job], tile), tiles_[t]);
       deflateEnd(&stream);
     });
-  }
-
-  void WriteTileRow(const unsigned char* strip) {
-    Index(strip);
-    Deflate();
     for (const std::string& tile : tiles_) {
       offsets_.push_back(static_cast<std::uint32_t>(file_.written_));
       file_.Write(tile);
@@ -193,7 +195,7 @@ class Ozf2Writer::LevelWriter : public RowSink {
   unsigned jobs_;
   std::uint32_t across_;
   std::vector<NearestColour> nearest_;
-  std::vector<unsigned char> strip_, indices_;
+  std::vector<unsigned char> strip_;
   std::size_t strip_rows_ = 0;
   std::vector<std::string> tiles_;
   std::vector<std::uint32_t> offsets_;

@@ -115,9 +115,9 @@ void PngStream::Filter(const unsigned char* rgb, std::size_t rows, std::string& 
       std::copy_n(row, row_bytes_, out + 1);
       return;
     }
-    int best = 0;
+    int best = fixed_filter_ < 0 ? 0 : fixed_filter_;
     std::uint64_t lowest = UINT64_MAX;
-    for (int type = 0; type <= 4; ++type) {
+    for (int type = 0; type <= 4 && fixed_filter_ < 0; ++type) {
       const std::uint64_t cost = kFilters[type](row, above, row_bytes_, nullptr);
       if (cost < lowest) lowest = cost, best = type;
     }

@@ -12,6 +12,10 @@ namespace {
 
 constexpr int kBinBits = 5;
 constexpr std::size_t kBins = std::size_t{1} << (3 * kBinBits);
+// The nearest colours are looked for among the candidates of a colour's cube
+// of 8 x 8 x 8.
+constexpr int kCellBits = 5;
+constexpr std::size_t kCells = std::size_t{1} << (3 * kCellBits);
 
 std::uint32_t ColourAt(const unsigned char* rgb) {
   return std::uint32_t{rgb[0]} << 16 | std::uint32_t{rgb[1]} << 8 | rgb[2];
@@ -183,8 +187,11 @@ std::vector<std::uint32_t> ColourSurvey::Palette() const {
   return palette;
 }
 
-NearestColour::NearestColour(const std::vector<std::uint32_t>& palette)
-    : known_(8192, 0), index_(8192, 0), cell_begin_(kBins, kUnlisted), cell_size_minus_one_(kBins, 0) {
+NearestColour::NearestColour(const std::vector<std::uint32_t>& palette, int remembered_bits)
+    : shift_(32 - remembered_bits),
+      known_(std::size_t{1} << remembered_bits, 0),
+      index_(std::size_t{1} << remembered_bits, 0),
+      cell_begin_(kCells, kUnlisted), cell_size_minus_one_(kCells, 0) {
   for (std::uint32_t colour : palette) {
     red_.push_back(Channel(colour, 0));
     green_.push_back(Channel(colour, 1));
@@ -193,7 +200,7 @@ NearestColour::NearestColour(const std::vector<std::uint32_t>& palette)
 }
 
 unsigned char NearestColour::Index(std::uint32_t colour) {
-  const std::size_t slot = (colour * 2654435761u) >> 19;
+  const std::size_t slot = (colour * 2654435761u) >> shift_;
   if (known_[slot] != colour + 1) {
     known_[slot] = colour + 1;
     index_[slot] = Search(colour);
@@ -202,10 +209,10 @@ unsigned char NearestColour::Index(std::uint32_t colour) {
 }
 
 void NearestColour::ListCandidates(std::size_t cell) {
-  constexpr int kSide = 1 << (8 - kBinBits);
-  const int low[3] = {static_cast<int>(cell >> (2 * kBinBits)) * kSide,
-                      static_cast<int>(cell >> kBinBits & ((1 << kBinBits) - 1)) * kSide,
-                      static_cast<int>(cell & ((1 << kBinBits) - 1)) * kSide};
+  constexpr int kSide = 1 << (8 - kCellBits);
+  const int low[3] = {static_cast<int>(cell >> (2 * kCellBits)) * kSide,
+                      static_cast<int>(cell >> kCellBits & ((1 << kCellBits) - 1)) * kSide,
+                      static_cast<int>(cell & ((1 << kCellBits) - 1)) * kSide};
   // A palette colour can be the nearest to some colour of the cube only if
   // its nearest approach to the cube is within the farthest that the best
   // of them lies from any colour of it.
@@ -232,8 +239,8 @@ void NearestColour::ListCandidates(std::size_t cell) {
 
 unsigned char NearestColour::Search(std::uint32_t colour) {
   const int r = Channel(colour, 0), g = Channel(colour, 1), b = Channel(colour, 2);
-  constexpr int kDrop = 8 - kBinBits;
-  const std::size_t cell = std::size_t(r >> kDrop) << (2 * kBinBits) | std::size_t(g >> kDrop) << kBinBits |
+  constexpr int kDrop = 8 - kCellBits;
+  const std::size_t cell = std::size_t(r >> kDrop) << (2 * kCellBits) | std::size_t(g >> kDrop) << kCellBits |
                            std::size_t(b >> kDrop);
   if (cell_begin_[cell] == kUnlisted) ListCandidates(cell);
   const unsigned char* candidate = candidates_.data() + cell_begin_[cell];

@@ -50,10 +50,12 @@ class ColourSurvey {
 };
 
 // Each colour's nearest palette colour (by the sum of squared differences;
-// the first of equals), remembered for the colours met again. One to a thread.
+// the first of equals), remembered for the colours met again, up to
+// 2^remembered_bits of them (a colour met later may take another's place).
+// One to a thread.
 class NearestColour {
  public:
-  explicit NearestColour(const std::vector<std::uint32_t>& palette);
+  explicit NearestColour(const std::vector<std::uint32_t>& palette, int remembered_bits = 13);
   unsigned char Index(std::uint32_t colour);
 
  private:
@@ -61,6 +63,7 @@ class NearestColour {
   void ListCandidates(std::size_t cell);
 
   std::vector<int> red_, green_, blue_;
+  int shift_;
   std::vector<std::uint32_t> known_;  // colour + 1 (0 is empty), by hash
   std::vector<unsigned char> index_;
   // For each cube of 8 x 8 x 8 colours, once met: the palette colours that
