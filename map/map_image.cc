@@ -57,10 +57,12 @@ std::string MapImageLimit(std::size_t columns, std::size_t rows, bool ozf2) {
 // in a PNG of its own, and passed on to the levels made from it.
 class MapImage::Level : public RowSink {
  public:
-  Level(const std::string& file, const ZoomLevel& zoom) : file_(file), width_(zoom.width) {
+  // The first smaller level, the largest, in `parts` on `jobs` threads; the others in one part on one.
+  Level(const std::string& file, const ZoomLevel& zoom, std::size_t parts, unsigned jobs)
+      : survey_(parts), file_(file), width_(zoom.width), jobs_(jobs) {
     MapImage::Open(file_, handle_);
     open_ = true;
-    png_ = std::make_unique<PngStream>(zoom.width, zoom.height, kZoomPngLevel, 1, [this](std::string_view bytes) {
+    png_ = std::make_unique<PngStream>(zoom.width, zoom.height, kZoomPngLevel, jobs, [this](std::string_view bytes) {
       const platform::IoStatus status = platform::WriteFile(handle_, bytes.data(), bytes.size());
       if (status.Failed()) throw ImageFailure{"cannot write " + file_ + ": " + InOutMessage(status)};
     });
@@ -71,7 +73,7 @@ class MapImage::Level : public RowSink {
   }
 
   void AddRows(const unsigned char* rgb, std::size_t rows) override {
-    survey_.Take(rgb, width_, rows, 1);
+    survey_.Take(rgb, width_, rows, jobs_);
     png_->AddRows(rgb, rows);
     for (auto& next : onward_) next->AddRows(rgb, rows);
   }
@@ -81,12 +83,13 @@ class MapImage::Level : public RowSink {
     for (auto& next : onward_) next->Finish();
   }
 
-  ColourSurvey survey_{1};
+  ColourSurvey survey_;
   std::vector<std::unique_ptr<RowSink>> onward_;  // the smaller levels made from this one
 
  private:
   std::string file_;
   std::uint32_t width_;
+  unsigned jobs_;
   platform::FileHandle handle_ = 0;
   bool open_ = false;
   std::unique_ptr<PngStream> png_;
@@ -136,7 +139,7 @@ void MapImage::OpenFiles() {
   levels_.resize(zooms_.size());
   for (std::size_t n = 1; n < zooms_.size(); ++n) {
     level_files_.push_back(Work(FormatText(".zoom%d.png", {n})));
-    levels_[n] = std::make_unique<Level>(level_files_.back(), zooms_[n]);
+    levels_[n] = std::make_unique<Level>(level_files_.back(), zooms_[n], n == 1 ? 4 : 1, n == 1 ? jobs_ : 1);
     // The first smaller level from the full map, the others from it.
     const ZoomLevel& from = n == 1 ? zooms_[0] : zooms_[1];
     auto shrink = std::make_unique<AreaShrink>(from.width, from.height, zooms_[n].width, zooms_[n].height,
