@@ -520,6 +520,8 @@ def ozf2_cases():
                                             given.pop("digest", None)), **given.pop("more", {})}, **given)
     tall_solid = block(4, 40, lambda c, r: (SOLID[(c + r) % 4], None, None))
     keys = ["--ozf2", "--keys", "7eb1", "7ec9", "8041", "8179", "m"]
+    tall_made = {**cache(tall_solid), "m.map": lambda data: b"\r\nm.ozf2\r\n" in data,
+                 "m.ozf2": lambda data: data[18:26] == struct.pack("<II", 1024, 10240)}
     return [
         MapCase("--ozf2: a full disk under the OZF2 image", args=["--ozf2", *KEYS], before={
             **cache(), "m_tiles/m.ozf2": cases.FULL}, status=1, files=cache(), needs={
@@ -534,9 +536,10 @@ def ozf2_cases():
                                                       "http://tiles.example.com", DOWNLOAD.format(480, 480, 0, 320),
                                                       "interrupted; the complete tiles are kept in m_tiles, run "
                                                       "again to go on"),
-                then=MapCase("again", args=keys, served=served(tall_solid), stderr=None, files={
-                    **cache(tall_solid), "m.map": lambda data: b"\r\nm.ozf2\r\n" in data, "m.ozf2": lambda data: data[18:26] == struct.pack(
-                        "<II", 1024, 10240)})),
+                then=MapCase("again", args=keys, served=served(tall_solid), stderr=None, files=tall_made)),
+        MapCase("--ozf2: the status line on a terminal while the OZF2 image is written", args=keys, terminal=True,
+                served=served(tall_solid), needs={"posix": "a pseudo-terminal"}, files=tall_made, stderr=re.compile(
+                    r"(?s).*\rrastrel-map: write m\.ozf2, \d+ of 14636 rows of its 5 zoom levels\x1b\[K.*")),
         case("--ozf2: four colours", solid, 2, 2, [(512, 512), (300, 300)], "4 colours", True,
              zoom_text="100 and 58.59"),
         case("--ozf2: 256 colours, one tile: the map again as its overview", one, 1, 1, [(256, 256)] * 2,
