@@ -40,17 +40,21 @@ void Progress::Say(const std::string& line) {
 void Progress::Show(std::function<std::string()> status) {
   std::lock_guard lock(mutex_);
   status_ = std::move(status);
-  if (!status_) Clear();
+  // Drawn at once, so that even a short phase shows; then each second.
+  if (terminal_) Draw();
   wake_.notify_all();
+}
+
+void Progress::Draw() {
+  if (!status_) return Clear();
+  Write("\rrastrel-map: " + status_() + "\033[K");
+  drawn_ = true;
 }
 
 void Progress::Redraw() {
   std::unique_lock lock(mutex_);
   while (!ending_) {
-    if (status_) {
-      Write("\rrastrel-map: " + status_() + "\033[K");
-      drawn_ = true;
-    }
+    if (status_) Draw();
     wake_.wait_for(lock, std::chrono::seconds(1));
   }
 }

@@ -23,6 +23,7 @@ class Progress {
 
  private:
   void Redraw();
+  void Draw();
   void Clear();
 
   bool terminal_;
