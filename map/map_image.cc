@@ -135,7 +135,9 @@ void MapImage::OpenFiles() {
     });
     return;
   }
+  survey_ = std::make_unique<ColourSurvey>(4);
   zooms_ = Ozf2Levels(width_, height_);
+  for (const ZoomLevel& zoom : zooms_) rows_to_write_ += zoom.height;
   levels_.resize(zooms_.size());
   for (std::size_t n = 1; n < zooms_.size(); ++n) {
     level_files_.push_back(Work(FormatText(".zoom%d.png", {n})));
@@ -164,7 +166,7 @@ void MapImage::Close(const std::string& file, platform::FileHandle handle, bool&
 
 void MapImage::AddRows(const unsigned char* rgb, std::size_t rows) {
   if (ozf2_) {
-    survey_.Take(rgb, width_, rows, jobs_);
+    survey_->Take(rgb, width_, rows, jobs_);
     shrink_->AddRows(rgb, rows);
     return;
   }
@@ -202,10 +204,9 @@ void MapImage::PlacePng() {
 }
 
 void MapImage::MakeOzf2(const Rows& again) {
-  std::vector<std::vector<std::uint32_t>> palettes = {survey_.Palette()};
+  std::vector<std::vector<std::uint32_t>> palettes = {survey_->Palette()};
   for (std::size_t n = 1; n < zooms_.size(); ++n) palettes.push_back(levels_[n]->survey_.Palette());
-  colours_made_ = survey_.Exact() ? FormatText("%d colours", {palettes[0].size()}) : "256 colours chosen from more";
-  for (const ZoomLevel& zoom : zooms_) rows_to_write_ += zoom.height;
+  colours_made_ = survey_->Exact() ? FormatText("%d colours", {palettes[0].size()}) : "256 colours chosen from more";
   const std::string file = Work(".ozf2");
   Open(file, ozf2_file_);
   ozf2_open_ = true;

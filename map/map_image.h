@@ -79,7 +79,7 @@ class MapImage : public RowSink {
   // The OZF2 image's zoom levels: the full map's colours, and each smaller
   // level made in the first pass, with its colours.
   std::vector<ZoomLevel> zooms_;
-  ColourSurvey survey_{4};
+  std::unique_ptr<ColourSurvey> survey_;
   std::vector<std::unique_ptr<Level>> levels_;  // from 1, as zooms_
   std::vector<std::string> level_files_;
   std::unique_ptr<RowSink> shrink_;
