@@ -40,21 +40,17 @@ void Progress::Say(const std::string& line) {
 void Progress::Show(std::function<std::string()> status) {
   std::lock_guard lock(mutex_);
   status_ = std::move(status);
-  // Drawn at once, so that even a short phase shows; then each second.
-  if (terminal_) Draw();
+  if (!status_) Clear();
   wake_.notify_all();
-}
-
-void Progress::Draw() {
-  if (!status_) return Clear();
-  Write("\rrastrel-map: " + status_() + "\033[K");
-  drawn_ = true;
 }
 
 void Progress::Redraw() {
   std::unique_lock lock(mutex_);
   while (!ending_) {
-    if (status_) Draw();
+    if (status_) {
+      Write("\rrastrel-map: " + status_() + "\033[K");
+      drawn_ = true;
+    }
     wake_.wait_for(lock, std::chrono::seconds(1));
   }
 }

@@ -23,7 +23,6 @@ class Progress {
 
  private:
   void Redraw();
-  void Draw();
   void Clear();
 
   bool terminal_;
