@@ -53,33 +53,63 @@ std::string MapImageLimit(std::size_t columns, std::size_t rows, bool ozf2) {
                     {columns, rows, std::string(limit)});
 }
 
+// A file of the work folder that the run writes: any failure is the run's
+// one line, and the file is closed however the run ends.
+class MapImage::WorkFile {
+ public:
+  explicit WorkFile(std::string name) : name_(std::move(name)) {
+    const platform::IoStatus status = platform::OpenFile(name_, platform::OpenMode::kCreate, handle_);
+    if (status.Failed()) Fail(status);
+    open_ = true;
+  }
+  ~WorkFile() {
+    if (open_) platform::CloseFile(handle_);
+  }
+  // Takes the file's bytes in order.
+  PngStream::Sink Sink() {
+    return [this](std::string_view bytes) {
+      const platform::IoStatus status = platform::WriteFile(handle_, bytes.data(), bytes.size());
+      if (status.Failed()) Fail(status);
+    };
+  }
+  void Close() {
+    open_ = false;
+    const platform::IoStatus status = platform::CloseFile(handle_);
+    if (status.Failed()) Fail(status);
+  }
+
+ private:
+  [[noreturn]] void Fail(platform::IoStatus status) const {
+    throw ImageFailure{"cannot write " + name_ + ": " + InOutMessage(status)};
+  }
+
+  std::string name_;
+  platform::FileHandle handle_ = 0;
+  bool open_ = false;
+};
+
 // A smaller zoom level as it is made: its colours surveyed and its rows kept
 // in a PNG of its own, and passed on to the levels made from it.
 class MapImage::Level : public RowSink {
  public:
   // The first smaller level, the largest, in `parts` on `jobs` threads; the others in one part on one.
   Level(const std::string& file, const ZoomLevel& zoom, std::size_t parts, unsigned jobs)
-      : survey_(parts), file_(file), width_(zoom.width), jobs_(jobs) {
-    MapImage::Open(file_, handle_);
-    open_ = true;
-    png_ = std::make_unique<PngStream>(zoom.width, zoom.height, kZoomPngLevel, jobs, [this](std::string_view bytes) {
-      const platform::IoStatus status = platform::WriteFile(handle_, bytes.data(), bytes.size());
-      if (status.Failed()) throw ImageFailure{"cannot write " + file_ + ": " + InOutMessage(status)};
-    });
-    png_->UseFilter(2);  // each row from the one above
-  }
-  ~Level() override {
-    if (open_) platform::CloseFile(handle_);
+      : survey_(parts),
+        file_(file),
+        width_(zoom.width),
+        jobs_(jobs),
+        png_(zoom.width, zoom.height, kZoomPngLevel, jobs, file_.Sink()) {
+    png_.UseFilter(2);  // each row from the one above
   }
 
   void AddRows(const unsigned char* rgb, std::size_t rows) override {
     survey_.Take(rgb, width_, rows, jobs_);
-    png_->AddRows(rgb, rows);
+    png_.AddRows(rgb, rows);
     for (auto& next : onward_) next->AddRows(rgb, rows);
   }
   void Finish() override {
-    png_->Finish();
-    MapImage::Close(file_, handle_, open_);
+    png_.Finish();
+    file_.Close();
     for (auto& next : onward_) next->Finish();
   }
 
@@ -87,12 +117,10 @@ class MapImage::Level : public RowSink {
   std::vector<std::unique_ptr<RowSink>> onward_;  // the smaller levels made from this one
 
  private:
-  std::string file_;
+  WorkFile file_;
   std::uint32_t width_;
   unsigned jobs_;
-  platform::FileHandle handle_ = 0;
-  bool open_ = false;
-  std::unique_ptr<PngStream> png_;
+  PngStream png_;
 };
 
 // Ends the second pass once a stop is requested.
@@ -127,12 +155,8 @@ MapImage::MapImage(const std::string& name, const std::string& work, std::uint32
 
 void MapImage::OpenFiles() {
   if (!ozf2_) {
-    Open(Work(".png"), png_file_);
-    png_open_ = true;
-    png_ = std::make_unique<PngStream>(width_, height_, kPngLevel, jobs_, [this](std::string_view bytes) {
-      const platform::IoStatus status = platform::WriteFile(png_file_, bytes.data(), bytes.size());
-      if (status.Failed()) throw ImageFailure{"cannot write " + Work(".png") + ": " + InOutMessage(status)};
-    });
+    png_file_ = std::make_unique<WorkFile>(Work(".png"));
+    png_ = std::make_unique<PngStream>(width_, height_, kPngLevel, jobs_, png_file_->Sink());
     return;
   }
   survey_ = std::make_unique<ColourSurvey>(4);
@@ -153,17 +177,6 @@ void MapImage::OpenFiles() {
 
 MapImage::~MapImage() { CleanUp(); }
 
-void MapImage::Open(const std::string& file, platform::FileHandle& handle) {
-  const platform::IoStatus status = platform::OpenFile(file, platform::OpenMode::kCreate, handle);
-  if (status.Failed()) throw ImageFailure{"cannot write " + file + ": " + InOutMessage(status)};
-}
-
-void MapImage::Close(const std::string& file, platform::FileHandle handle, bool& open) {
-  open = false;
-  const platform::IoStatus status = platform::CloseFile(handle);
-  if (status.Failed()) throw ImageFailure{"cannot write " + file + ": " + InOutMessage(status)};
-}
-
 void MapImage::AddRows(const unsigned char* rgb, std::size_t rows) {
   if (ozf2_) {
     survey_->Take(rgb, width_, rows, jobs_);
@@ -180,7 +193,7 @@ void MapImage::Finish() {
     return;
   }
   png_->Finish();
-  Close(Work(".png"), png_file_, png_open_);
+  png_file_->Close();
 }
 
 void MapImage::Place(const GridRequest& block, const Rows& again) {
@@ -208,13 +221,9 @@ void MapImage::MakeOzf2(const Rows& again) {
   for (std::size_t n = 1; n < zooms_.size(); ++n) palettes.push_back(levels_[n]->survey_.Palette());
   colours_made_ = survey_->Exact() ? FormatText("%d colours", {palettes[0].size()}) : "256 colours chosen from more";
   const std::string file = Work(".ozf2");
-  Open(file, ozf2_file_);
-  ozf2_open_ = true;
+  WorkFile out(file);
   try {
-    Ozf2Writer writer(zooms_, jobs_, [&](std::string_view bytes) {
-      const platform::IoStatus status = platform::WriteFile(ozf2_file_, bytes.data(), bytes.size());
-      if (status.Failed()) throw ImageFailure{"cannot write " + file + ": " + InOutMessage(status)};
-    });
+    Ozf2Writer writer(zooms_, jobs_, out.Sink());
     Counted full(writer.Level(0, palettes[0]), rows_written_);
     again(full);
     full.Finish();
@@ -232,7 +241,7 @@ void MapImage::MakeOzf2(const Rows& again) {
   } catch (const std::length_error& too_large) {
     throw ImageFailure{"cannot write " + file + ": " + too_large.what()};
   }
-  Close(file, ozf2_file_, ozf2_open_);
+  out.Close();
 }
 
 void MapImage::Move(const std::string& ending) const {
@@ -253,9 +262,8 @@ std::string MapImage::Made() const {
 }
 
 void MapImage::CleanUp() {
-  if (png_open_) platform::CloseFile(png_file_);
-  if (ozf2_open_) platform::CloseFile(ozf2_file_);
-  png_open_ = ozf2_open_ = false;
+  png_.reset();
+  png_file_.reset();
   shrink_.reset();
   levels_.clear();
   for (const std::string ending : {".png", ".palette.png", ".ozf2", ".map"}) platform::RemoveFile(Work(ending));

@@ -61,8 +61,7 @@ class MapImage : public RowSink {
   class Level;
   class Counted;
   void OpenFiles();
-  static void Open(const std::string& file, platform::FileHandle& handle);
-  static void Close(const std::string& file, platform::FileHandle handle, bool& open);
+  class WorkFile;
   void PlacePng();
   void MakeOzf2(const Rows& again);
   void Move(const std::string& ending) const;
@@ -72,8 +71,7 @@ class MapImage : public RowSink {
   const std::uint32_t width_, height_;
   const bool ozf2_;
   const unsigned jobs_;
-  platform::FileHandle png_file_ = 0, ozf2_file_ = 0;
-  bool png_open_ = false, ozf2_open_ = false;
+  std::unique_ptr<WorkFile> png_file_;
   std::unique_ptr<PngStream> png_;
   ColourCount colours_;
   // The OZF2 image's zoom levels: the full map's colours, and each smaller

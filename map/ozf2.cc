@@ -125,10 +125,8 @@ class Ozf2Writer::LevelWriter : public RowSink {
     Put32(header, level_.height);
     Put16(header, across_);
     Put16(header, Tiles(level_.height));
-    for (std::size_t i = 0; i < 256; ++i) {
-      const std::uint32_t colour = i < palette_.size() ? palette_[i] : 0;
-      Put32(header, (colour & 0xFF) << 0 | (colour >> 8 & 0xFF) << 8 | (colour >> 16 & 0xFF) << 16);
-    }
+    // 0x00RRGGBB little-endian: blue, green, red, 0.
+    for (std::size_t i = 0; i < 256; ++i) Put32(header, i < palette_.size() ? palette_[i] : 0);
     for (std::uint32_t offset : offsets_) Put32(header, offset);
     file_.Write(header);
   }
@@ -143,7 +141,7 @@ class Ozf2Writer::LevelWriter : public RowSink {
     for (std::size_t row = 0; row < kTileSide; ++row, out += kTileSide) {
       const unsigned char* rgb = strip + ((kTileSide - 1 - row) * level_.width + first) * 3;
       for (std::size_t x = 0; x < inside; ++x, rgb += 3) {
-        out[x] = nearest.Index(std::uint32_t{rgb[0]} << 16 | std::uint32_t{rgb[1]} << 8 | rgb[2]);
+        out[x] = nearest.Index(ColourAt(rgb));
       }
       std::fill(out + inside, out + kTileSide, out[inside - 1]);
       for (std::size_t x = 1; x < kTileSide; ++x) repeats += out[x] == out[x - 1];

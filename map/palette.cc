@@ -11,10 +11,6 @@ namespace rastrel {
 
 namespace {
 
-std::uint32_t ColourAt(const unsigned char* rgb) {
-  return std::uint32_t{rgb[0]} << 16 | std::uint32_t{rgb[1]} << 8 | rgb[2];
-}
-
 int BitDepthFor(std::size_t colours) { return colours <= 2 ? 1 : colours <= 4 ? 2 : colours <= 16 ? 4 : 8; }
 
 // Palette indices for RGB rows, written as a palette PNG.

@@ -14,6 +14,11 @@
 
 namespace rastrel {
 
+// The RGB pixel at `rgb` as 0xRRGGBB.
+inline std::uint32_t ColourAt(const unsigned char* rgb) {
+  return std::uint32_t{rgb[0]} << 16 | std::uint32_t{rgb[1]} << 8 | rgb[2];
+}
+
 class ColourCount {
  public:
   static constexpr std::size_t kMostColours = 256;

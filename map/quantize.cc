@@ -10,15 +10,13 @@ namespace rastrel {
 
 namespace {
 
+// Colours alike in their top 5 bits of each channel: a cube of 8 x 8 x 8.
 constexpr int kBinBits = 5;
 constexpr std::size_t kBins = std::size_t{1} << (3 * kBinBits);
-// The nearest colours are looked for among the candidates of a colour's cube
-// of 8 x 8 x 8.
-constexpr int kCellBits = 5;
-constexpr std::size_t kCells = std::size_t{1} << (3 * kCellBits);
 
-std::uint32_t ColourAt(const unsigned char* rgb) {
-  return std::uint32_t{rgb[0]} << 16 | std::uint32_t{rgb[1]} << 8 | rgb[2];
+std::size_t BinOf(std::uint32_t colour) {
+  const auto top = [colour](int shift) { return std::size_t{colour >> (shift + 8 - kBinBits) & ((1u << kBinBits) - 1)}; };
+  return top(16) << (2 * kBinBits) | top(8) << kBinBits | top(0);
 }
 
 int Channel(std::uint32_t colour, int channel) { return static_cast<int>(colour >> (16 - 8 * channel) & 0xFF); }
@@ -84,7 +82,7 @@ bool Split(std::vector<Cell>& cells, const Box& box, Box& low, Box& high) {
 
 std::vector<std::uint32_t> MedianCut(std::vector<Cell>& cells) {
   std::vector<Box> boxes = {Measure(cells, 0, cells.size())};
-  while (boxes.size() < ColourSurvey::kMostColours) {
+  while (boxes.size() < ColourCount::kMostColours) {
     // The box whose colours lie farthest from its mean, among those that split.
     auto widest = boxes.end();
     for (auto box = boxes.begin(); box != boxes.end(); ++box) {
@@ -95,7 +93,9 @@ std::vector<std::uint32_t> MedianCut(std::vector<Cell>& cells) {
     *widest = low;
     boxes.push_back(high);
   }
-  // Each box's mean; or a colour that fills more than half of the box, as it is.
+  // Each box's mean; or, where one bin fills more than half of the box, the
+  // colour that leads its vote, as it is: the paper or the ink that covers
+  // much of a map keeps its exact colour.
   std::vector<std::uint32_t> palette;
   for (const Box& box : boxes) {
     std::uint64_t count = 0, sums[3] = {0, 0, 0};
@@ -105,7 +105,7 @@ std::vector<std::uint32_t> MedianCut(std::vector<Cell>& cells) {
       for (int c = 0; c < 3; ++c) sums[c] += cells[i].sums[c];
       if (cells[i].count > largest->count) largest = &cells[i];
     }
-    palette.push_back(2 * largest->lead > count ? largest->leader : Colour(sums, count));
+    palette.push_back(2 * largest->count > count && largest->lead != 0 ? largest->leader : Colour(sums, count));
   }
   return palette;
 }
@@ -116,26 +116,26 @@ ColourSurvey::ColourSurvey(std::size_t parts) {
   for (std::size_t part = 0; part < parts; ++part) parts_.emplace_back(new Bin[kBins]());
 }
 
+void ColourSurvey::Vote(Bin& bin, std::uint32_t colour, std::uint64_t votes) {
+  if (bin.leader == colour) {
+    bin.lead += votes;
+  } else if (bin.lead >= votes) {
+    bin.lead -= votes;
+  } else {
+    bin.leader = colour, bin.lead = votes - bin.lead;
+  }
+}
+
 void ColourSurvey::Add(Bins& bins, const unsigned char* rgb, std::size_t pixels) {
-  constexpr int kDrop = 8 - kBinBits;
   for (std::size_t i = 0; i < pixels;) {
     // A run of one colour counts at once.
     const std::uint32_t colour = ColourAt(rgb + 3 * i);
     std::size_t run = 1;
     while (i + run < pixels && ColourAt(rgb + 3 * (i + run)) == colour) ++run;
-    Bin& bin = bins[std::size_t{colour >> (16 + kDrop)} << (2 * kBinBits) |
-                    std::size_t{colour >> (8 + kDrop) & ((1 << kBinBits) - 1)} << kBinBits |
-                    std::size_t{colour >> kDrop & ((1 << kBinBits) - 1)}];
+    Bin& bin = bins[BinOf(colour)];
     bin.count += run;
     for (int c = 0; c < 3; ++c) bin.sums[c] += std::uint64_t{rgb[3 * i + static_cast<std::size_t>(c)]} * run;
-    // The vote, `run` votes at once.
-    if (bin.leader == colour) {
-      bin.lead += run;
-    } else if (bin.lead >= run) {
-      bin.lead -= run;
-    } else {
-      bin.leader = colour, bin.lead = run - bin.lead;
-    }
+    Vote(bin, colour, run);
     i += run;
   }
 }
@@ -160,13 +160,9 @@ ColourSurvey::Bins ColourSurvey::Merged() const {
       const Bin& more = parts_[part][i];
       bin.count += more.count;
       for (int c = 0; c < 3; ++c) bin.sums[c] += more.sums[c];
-      if (more.leader == bin.leader || bin.lead == 0) {
-        bin.lead = (more.leader == bin.leader ? bin.lead : 0) + more.lead, bin.leader = more.leader;
-      } else if (more.lead > bin.lead) {
-        bin.lead = more.lead - bin.lead, bin.leader = more.leader;
-      } else {
-        bin.lead -= more.lead;
-      }
+      // A part's leader carries its lead as votes: a colour that fills most
+      // of the bin leads every part it fills most of.
+      Vote(bin, more.leader, more.lead);
     }
   }
   return all;
@@ -191,7 +187,8 @@ NearestColour::NearestColour(const std::vector<std::uint32_t>& palette, int reme
     : shift_(32 - remembered_bits),
       known_(std::size_t{1} << remembered_bits, 0),
       index_(std::size_t{1} << remembered_bits, 0),
-      cell_begin_(kCells, kUnlisted), cell_size_minus_one_(kCells, 0) {
+      cell_begin_(kBins, kUnlisted),
+      cell_size_minus_one_(kBins, 0) {
   for (std::uint32_t colour : palette) {
     red_.push_back(Channel(colour, 0));
     green_.push_back(Channel(colour, 1));
@@ -209,10 +206,10 @@ unsigned char NearestColour::Index(std::uint32_t colour) {
 }
 
 void NearestColour::ListCandidates(std::size_t cell) {
-  constexpr int kSide = 1 << (8 - kCellBits);
-  const int low[3] = {static_cast<int>(cell >> (2 * kCellBits)) * kSide,
-                      static_cast<int>(cell >> kCellBits & ((1 << kCellBits) - 1)) * kSide,
-                      static_cast<int>(cell & ((1 << kCellBits) - 1)) * kSide};
+  constexpr int kSide = 1 << (8 - kBinBits);
+  const int low[3] = {static_cast<int>(cell >> (2 * kBinBits)) * kSide,
+                      static_cast<int>(cell >> kBinBits & ((1 << kBinBits) - 1)) * kSide,
+                      static_cast<int>(cell & ((1 << kBinBits) - 1)) * kSide};
   // A palette colour can be the nearest to some colour of the cube only if
   // its nearest approach to the cube is within the farthest that the best
   // of them lies from any colour of it.
@@ -239,9 +236,7 @@ void NearestColour::ListCandidates(std::size_t cell) {
 
 unsigned char NearestColour::Search(std::uint32_t colour) {
   const int r = Channel(colour, 0), g = Channel(colour, 1), b = Channel(colour, 2);
-  constexpr int kDrop = 8 - kCellBits;
-  const std::size_t cell = std::size_t(r >> kDrop) << (2 * kCellBits) | std::size_t(g >> kDrop) << kCellBits |
-                           std::size_t(b >> kDrop);
+  const std::size_t cell = BinOf(colour);
   if (cell_begin_[cell] == kUnlisted) ListCandidates(cell);
   const unsigned char* candidate = candidates_.data() + cell_begin_[cell];
   int best = candidate[0], nearest = INT32_MAX;

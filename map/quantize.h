@@ -8,7 +8,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "palette.h"
@@ -17,8 +16,6 @@ namespace rastrel {
 
 class ColourSurvey {
  public:
-  static constexpr std::size_t kMostColours = 256;
-
   // Surveys in `parts` parts, each by one thread at a time in the image's
   // order, so that the survey is the same on any number of threads.
   explicit ColourSurvey(std::size_t parts);
@@ -43,6 +40,8 @@ class ColourSurvey {
   using Bins = std::unique_ptr<Bin[]>;
 
   static void Add(Bins& bins, const unsigned char* rgb, std::size_t pixels);
+  // Casts `votes` votes for `colour` in the bin's majority vote.
+  static void Vote(Bin& bin, std::uint32_t colour, std::uint64_t votes);
   Bins Merged() const;
 
   ColourCount exact_;
@@ -66,7 +65,7 @@ class NearestColour {
   int shift_;
   std::vector<std::uint32_t> known_;  // colour + 1 (0 is empty), by hash
   std::vector<unsigned char> index_;
-  // For each cube of 8 x 8 x 8 colours, once met: the palette colours that
+  // For each bin's cube of 8 x 8 x 8 colours, once met: the palette colours that
   // can be the nearest to one of them, at cell_begin_ (kUnlisted before).
   static constexpr std::uint32_t kUnlisted = 0xFFFFFFFF;
   std::vector<std::uint32_t> cell_begin_;

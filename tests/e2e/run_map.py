@@ -545,7 +545,7 @@ def ozf2_cases():
         case("--ozf2: 256 colours, one tile: the map again as its overview", one, 1, 1, [(256, 256)] * 2,
              "256 colours", True, zoom_text="100 and 100"),
         case("--ozf2: a map's image of thousands of colours, 3 x 2 tiles", wide, 3, 2, [(768, 512), (300, 200)],
-             "256 colours chosen from more", False, zoom_text="100 and 39.06", digest="34cfb343ddb596e8"),
+             "256 colours chosen from more", False, zoom_text="100 and 39.06", digest="0b5e79d3efaf574d"),
         case("--ozf2 --geotiff: 2 x 3 tiles, the GeoTIFF read through m.map", tall, 2, 3, [(512, 768), (200, 300)],
              "4 colours", True, zoom_text="100 and 39.06", options=["--geotiff"], made=["made m.tif"],
              needs={"posix": "no GDAL for Windows here"},
