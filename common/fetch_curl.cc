@@ -1,31 +1,21 @@
-// The HTTP interface on libcurl: one easy handle a connection, reused so that
-// its connection stays alive between requests.
+// The HTTP interface on libcurl's multi interface: one thread drives every
+// transfer of a client over a shared pool of connections. HTTP/2 connections
+// carry many transfers at once; a new transfer waits for a connection it can
+// share (PIPEWAIT) rather than opening another, and none opens beyond the cap.
 #include <curl/curl.h>
 
+#include <condition_variable>
 #include <cstdlib>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "fetch.h"
 
 namespace rastrel::fetch {
 
 namespace {
-
-struct Transfer {
-  std::string* body;
-  std::size_t limit;
-  bool too_large = false;
-};
-
-std::size_t Collect(char* data, std::size_t size, std::size_t count, void* user) {
-  auto* transfer = static_cast<Transfer*>(user);
-  const std::size_t bytes = size * count;
-  if (transfer->body->size() + bytes > transfer->limit) {
-    transfer->too_large = true;
-    return 0;
-  }
-  transfer->body->append(data, bytes);
-  return bytes;
-}
 
 const char* Environment(const char* name) {
   const char* value = std::getenv(name);
@@ -44,8 +34,13 @@ void TrustNamedAuthorities(CURL* handle) {
   if (const char* folder = Environment("SSL_CERT_DIR")) curl_easy_setopt(handle, CURLOPT_CAPATH, folder);
 }
 
-int Progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-  return (*static_cast<StopCheck*>(user))() ? 1 : 0;
+// The proxy that libcurl takes for a URL, as it names it, for messages.
+std::string ProxyOf(const std::string& url) {
+  const bool secure = url.starts_with("https:");
+  const char* proxy = secure ? Environment("https_proxy") : Environment("http_proxy");
+  if (proxy == nullptr && secure) proxy = Environment("HTTPS_PROXY");
+  if (proxy == nullptr) proxy = Environment("all_proxy");
+  return proxy != nullptr ? proxy : "the proxy";
 }
 
 Outcome OutcomeOf(CURLcode code) {
@@ -56,8 +51,6 @@ Outcome OutcomeOf(CURLcode code) {
     case CURLE_COULDNT_RESOLVE_PROXY:
     case CURLE_COULDNT_CONNECT:
       return Outcome::kUnreachable;
-    case CURLE_ABORTED_BY_CALLBACK:
-      return Outcome::kStopped;
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CACERT_BADFILE:
     case CURLE_SSL_ISSUER_ERROR:
@@ -67,68 +60,202 @@ Outcome OutcomeOf(CURLcode code) {
   }
 }
 
-class CurlConnection : public Connection {
- public:
-  CurlConnection(const std::string& user_agent, StopCheck stop) : handle_(curl_easy_init()), stop_(std::move(stop)) {
-    curl_easy_setopt(handle_, CURLOPT_USERAGENT, user_agent.c_str());
-    curl_easy_setopt(handle_, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(handle_, CURLOPT_MAXREDIRS, 10L);
-    curl_easy_setopt(handle_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    // HTTP/2 where an https server offers it; still one connection a handle.
-    curl_easy_setopt(handle_, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_2TLS);
-    TrustNamedAuthorities(handle_);
-    curl_easy_setopt(handle_, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(handle_, CURLOPT_CONNECTTIMEOUT, 30L);
-    // A server that sends nothing for a minute has stopped: as wget --timeout=60.
-    curl_easy_setopt(handle_, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(handle_, CURLOPT_LOW_SPEED_TIME, 60L);
-    curl_easy_setopt(handle_, CURLOPT_FILETIME, 1L);
-    curl_easy_setopt(handle_, CURLOPT_WRITEFUNCTION, Collect);
-    curl_easy_setopt(handle_, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(handle_, CURLOPT_XFERINFOFUNCTION, Progress);
-    curl_easy_setopt(handle_, CURLOPT_XFERINFODATA, &stop_);
-    curl_easy_setopt(handle_, CURLOPT_ERRORBUFFER, error_);
+// One request: what the caller asked, and what came.
+struct Job {
+  explicit Job(const Request& asked) : request(&asked) {}
+  const Request* request;
+  Answer answer;
+  bool too_large = false;
+  bool done = false;
+  char error[CURL_ERROR_SIZE] = {};
+};
+
+std::size_t Collect(char* data, std::size_t size, std::size_t count, void* user) {
+  auto* job = static_cast<Job*>(user);
+  const std::size_t bytes = size * count;
+  if (job->answer.body.size() + bytes > job->request->body_limit) {
+    job->too_large = true;
+    return 0;
   }
-  ~CurlConnection() override { curl_easy_cleanup(handle_); }
+  job->answer.body.append(data, bytes);
+  return bytes;
+}
+
+void Describe(CURL* handle, CURLcode code, Job& job) {
+  Answer& answer = job.answer;
+  answer.outcome = job.too_large ? Outcome::kTooLarge : OutcomeOf(code);
+  answer.error = job.error[0] != '\0' ? job.error : curl_easy_strerror(code);
+  curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &answer.status);
+  long tunnel = 0;
+  curl_easy_getinfo(handle, CURLINFO_HTTP_CONNECTCODE, &tunnel);
+  if (code != CURLE_OK && tunnel >= 300) {
+    answer.outcome = Outcome::kProxyRefused;
+    answer.status = tunnel;
+    answer.error = "the proxy " + ProxyOf(job.request->url) + " refused the tunnel with " + std::to_string(tunnel);
+  }
+  long version = 0;
+  curl_easy_getinfo(handle, CURLINFO_HTTP_VERSION, &version);
+  if (answer.outcome == Outcome::kAnswered) {
+    answer.protocol = version == CURL_HTTP_VERSION_2_0 ? Protocol::kHttp2 : Protocol::kHttp1;
+  }
+  const char* type = nullptr;
+  if (curl_easy_getinfo(handle, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type != nullptr) {
+    answer.content_type = type;
+  }
+  curl_off_t seconds = -1;
+  if (curl_easy_getinfo(handle, CURLINFO_FILETIME_T, &seconds) == CURLE_OK) answer.last_modified = seconds;
+  seconds = -1;
+  if (curl_easy_getinfo(handle, CURLINFO_RETRY_AFTER, &seconds) == CURLE_OK && seconds > 0) {
+    answer.retry_after = seconds;
+  }
+}
+
+class CurlClient : public Client {
+ public:
+  CurlClient(const ClientSettings& settings, StopCheck stop)
+      : settings_(settings), stop_(std::move(stop)), multi_(curl_multi_init()) {
+    curl_multi_setopt(multi_, CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
+    curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(settings.connections));
+    // Redirects to other hosts and a proxy count too.
+    curl_multi_setopt(multi_, CURLMOPT_MAX_TOTAL_CONNECTIONS, static_cast<long>(settings.connections));
+    curl_multi_setopt(multi_, CURLMOPT_MAX_CONCURRENT_STREAMS, static_cast<long>(settings.streams));
+    driver_ = std::thread(&CurlClient::Drive, this);
+  }
+  CurlClient(const CurlClient&) = delete;
+  CurlClient& operator=(const CurlClient&) = delete;
+  ~CurlClient() override {
+    {
+      std::lock_guard lock(mutex_);
+      quit_ = true;
+    }
+    curl_multi_wakeup(multi_);
+    driver_.join();
+    curl_multi_cleanup(multi_);
+  }
 
   Answer Get(const Request& request) override {
-    Answer answer;
-    Transfer transfer{&answer.body, request.body_limit};
-    error_[0] = '\0';
-    curl_easy_setopt(handle_, CURLOPT_URL, request.url.c_str());
-    curl_easy_setopt(handle_, CURLOPT_WRITEDATA, &transfer);
-    curl_easy_setopt(handle_, CURLOPT_TIMECONDITION,
-                     request.if_modified_since >= 0 ? CURL_TIMECOND_IFMODSINCE : CURL_TIMECOND_NONE);
-    curl_easy_setopt(handle_, CURLOPT_TIMEVALUE_LARGE, static_cast<curl_off_t>(request.if_modified_since));
-    const CURLcode code = curl_easy_perform(handle_);
-    answer.outcome = transfer.too_large ? Outcome::kTooLarge : OutcomeOf(code);
-    answer.error = error_[0] != '\0' ? error_ : curl_easy_strerror(code);
-    curl_easy_getinfo(handle_, CURLINFO_RESPONSE_CODE, &answer.status);
-    const char* type = nullptr;
-    if (curl_easy_getinfo(handle_, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type != nullptr) {
-      answer.content_type = type;
+    Job job(request);
+    {
+      std::lock_guard lock(mutex_);
+      queued_.push_back(&job);
     }
-    curl_off_t seconds = -1;
-    if (curl_easy_getinfo(handle_, CURLINFO_FILETIME_T, &seconds) == CURLE_OK) answer.last_modified = seconds;
-    seconds = -1;
-    if (curl_easy_getinfo(handle_, CURLINFO_RETRY_AFTER, &seconds) == CURLE_OK && seconds > 0) {
-      answer.retry_after = seconds;
-    }
-    return answer;
+    curl_multi_wakeup(multi_);
+    std::unique_lock lock(mutex_);
+    done_.wait(lock, [&] { return job.done; });
+    return std::move(job.answer);
   }
 
  private:
-  CURL* handle_;
+  CURL* Prepare(Job& job) const {
+    CURL* handle = curl_easy_init();
+    curl_easy_setopt(handle, CURLOPT_PRIVATE, &job);
+    curl_easy_setopt(handle, CURLOPT_URL, job.request->url.c_str());
+    curl_easy_setopt(handle, CURLOPT_USERAGENT, settings_.user_agent.c_str());
+    curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(handle, CURLOPT_MAXREDIRS, 10L);
+    curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(handle, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_2TLS);
+    curl_easy_setopt(handle, CURLOPT_PIPEWAIT, 1L);
+    TrustNamedAuthorities(handle);
+    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, 30L);
+    // A server that sends nothing for a minute has stopped: as wget --timeout=60.
+    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, 60L);
+    curl_easy_setopt(handle, CURLOPT_FILETIME, 1L);
+    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, Collect);
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &job);
+    curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, job.error);
+    const std::int64_t since = job.request->if_modified_since;
+    curl_easy_setopt(handle, CURLOPT_TIMECONDITION, since >= 0 ? CURL_TIMECOND_IFMODSINCE : CURL_TIMECOND_NONE);
+    curl_easy_setopt(handle, CURLOPT_TIMEVALUE_LARGE, static_cast<curl_off_t>(since));
+    return handle;
+  }
+
+  // Ends a transfer and hands its caller the answer.
+  void End(CURL* handle, Job& job) {
+    curl_multi_remove_handle(multi_, handle);
+    curl_easy_cleanup(handle);
+    std::erase(active_, handle);
+    std::lock_guard lock(mutex_);
+    job.done = true;
+    done_.notify_all();
+  }
+
+  void StopAll() {
+    while (!active_.empty()) {
+      CURL* handle = active_.back();
+      Job* job = nullptr;
+      curl_easy_getinfo(handle, CURLINFO_PRIVATE, &job);
+      job->answer.outcome = Outcome::kStopped;
+      job->answer.error = "stopped";
+      End(handle, *job);
+    }
+  }
+
+  // Takes the requests queued; false once the client closes.
+  bool Admit(bool stopping) {
+    std::deque<Job*> taken;
+    {
+      std::lock_guard lock(mutex_);
+      taken.swap(queued_);
+      if (quit_) stopping = true;
+      for (Job* job : taken) {
+        if (!stopping) continue;
+        job->answer.outcome = Outcome::kStopped;
+        job->answer.error = "stopped";
+        job->done = true;
+      }
+      if (stopping) done_.notify_all();
+      if (quit_) return false;
+    }
+    if (stopping) return true;
+    for (Job* job : taken) {
+      CURL* handle = Prepare(*job);
+      active_.push_back(handle);
+      curl_multi_add_handle(multi_, handle);
+    }
+    return true;
+  }
+
+  void Drive() {
+    for (;;) {
+      const bool stopping = stop_();
+      if (stopping) StopAll();
+      if (!Admit(stopping)) break;
+      int running = 0;
+      curl_multi_perform(multi_, &running);
+      int left = 0;
+      while (CURLMsg* message = curl_multi_info_read(multi_, &left)) {
+        if (message->msg != CURLMSG_DONE) continue;
+        Job* job = nullptr;
+        curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &job);
+        Describe(message->easy_handle, message->data.result, *job);
+        End(message->easy_handle, *job);
+      }
+      // Woken by a new request; else a stop is seen within a tenth of a second.
+      curl_multi_poll(multi_, nullptr, 0, 100, nullptr);
+    }
+    StopAll();
+  }
+
+  const ClientSettings settings_;
   StopCheck stop_;
-  char error_[CURL_ERROR_SIZE];
+  CURLM* multi_;
+  std::vector<CURL*> active_;  // the driver's alone
+  std::mutex mutex_;
+  std::condition_variable done_;
+  std::deque<Job*> queued_;
+  bool quit_ = false;
+  std::thread driver_;
 };
 
 }  // namespace
 
 void Start() { curl_global_init(CURL_GLOBAL_DEFAULT); }
 
-std::unique_ptr<Connection> Connect(const std::string& user_agent, StopCheck stop) {
-  return std::make_unique<CurlConnection>(user_agent, std::move(stop));
+std::unique_ptr<Client> Open(const ClientSettings& settings, StopCheck stop) {
+  return std::make_unique<CurlClient>(settings, std::move(stop));
 }
 
 }  // namespace rastrel::fetch

@@ -103,6 +103,7 @@ class MapRun {
   void JoinRows(TileFetcher& fetcher);
   void MergeRow(std::size_t row, std::vector<unsigned char>& strip, bool again = false);
   void ReportDownload(const TileFetcher& fetcher);
+  std::string Carried(const FetchCounts& counts) const;
   void FinishDownload(TileFetcher& fetcher);
   void PlaceMap();
   void MakeMap();
@@ -213,7 +214,7 @@ void MapRun::MakeFolders() const {
 std::string MapRun::Status(const TileFetcher& fetcher, std::chrono::steady_clock::time_point started) const {
   const FetchCounts counts = fetcher.Counts();
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  std::string status = FormatText("download %d of %d tile files", {counts.settled, counts.wanted});
+  std::string status = FormatText("download %d of %d tile files", {counts.settled - counts.failed, counts.wanted});
   if (counts.settled != 0 && counts.settled < counts.wanted && seconds > 0) {
     const double left = seconds * static_cast<double>(counts.wanted - counts.settled) / static_cast<double>(counts.settled);
     status += FormatText(", %d KB/s, %s left", {static_cast<std::int64_t>(static_cast<double>(counts.bytes) / seconds / 1000),
@@ -223,13 +224,27 @@ std::string MapRun::Status(const TileFetcher& fetcher, std::chrono::steady_clock
   return status + FormatText("; %d of %d rows joined", {rows_joined_.load(), rows_});
 }
 
+// How the files came: the protocol, and the requests at once on how many connections.
+std::string MapRun::Carried(const FetchCounts& counts) const {
+  if (counts.most_at_once == 0) return "";
+  const std::size_t connections = std::min<std::size_t>(options_.connections, counts.wanted);
+  if (counts.http2) {
+    return FormatText(" over HTTP/2, up to %d requests at once on at most %d connection%s",
+                      {counts.most_at_once, connections, connections == 1 ? "" : "s"});
+  }
+  const std::size_t used = std::min<std::size_t>(connections, counts.most_at_once);
+  return FormatText(" over HTTP/1.1 on %d connection%s", {used, used == 1 ? "" : "s"});
+}
+
 // The download's line, once: when the last row's files are settled, or at the end.
 void MapRun::ReportDownload(const TileFetcher& fetcher) {
   if (download_reported_) return;
   download_reported_ = true;
   counts_ = fetcher.Counts();
-  std::string line = FormatText("download %d of %d tile files, %d base and %d overlay tiles missing",
-                                {counts_.settled, counts_.wanted, counts_.missing_bases, counts_.missing_overlays});
+  std::string line = FormatText("download %d of %d tile files", {counts_.settled - counts_.failed, counts_.wanted});
+  line += Carried(counts_);
+  if (counts_.failed != 0) line += FormatText(", %d failed", {counts_.failed});
+  line += FormatText(", %d base and %d overlay tiles missing", {counts_.missing_bases, counts_.missing_overlays});
   if (counts_.gone != 0) line += FormatText(", %d gone from the server (the copies kept are used)", {counts_.gone});
   if (counts_.repeats != 0) line += FormatText(", %d tries repeated", {counts_.repeats});
   progress_.Say(line);
@@ -295,8 +310,9 @@ int MapRun::Interrupted() {
 void MapRun::MakeMap() {
   MakeFolders();
   fetch::Start();
-  FetchSettings settings{options_.connections, options_.refresh, "rastrel-map/" RASTREL_VERSION, rows_ahead_,
-                         options_.jobs, [this](const LayerFile& file, Pixels pixels) {
+  FetchSettings settings{options_.connections, options_.streams, options_.per_second, options_.refresh,
+                         "rastrel-map/" RASTREL_VERSION, rows_ahead_, options_.jobs,
+                         [this](const LayerFile& file, Pixels pixels) {
                            if (file.layer == 0) decoded_.Put(file.file, std::move(pixels));
                          }};
   TileFetcher fetcher(rows_, [this](std::size_t row) { return RowFiles(row); }, tiles_, std::move(settings));

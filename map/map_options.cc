@@ -34,9 +34,14 @@ const char* const kMapHelp =
     "  --keys               take four hexadecimal keys instead of a box\n"
     "  --block              print the four keys of a box's block and stop\n"
     "  --remainder R        the server's keys modulo 8, for a box (default 1)\n"
-    "  --connections N      downloads at once, 1 to 16 (default 2); many public\n"
-    "                       servers forbid bulk downloads: their usage policy\n"
-    "                       decides how far to raise it\n"
+    "  --connections N      connections to the server, 1 to 16 (default 2); many\n"
+    "                       public servers forbid bulk downloads: their usage\n"
+    "                       policy decides how far to raise it\n"
+    "  --streams N          requests at once over HTTP/2, on those connections,\n"
+    "                       1 to 128 (default 32, about what a browser asks of a\n"
+    "                       map server); over HTTP/1.1 one a connection\n"
+    "  --rate N/s           at most N requests a second (or N/m a minute, N/h an\n"
+    "                       hour), evenly spaced; none by default\n"
     "  --jobs N             threads that merge and compress, 1 to 64\n"
     "                       (default: processors)\n"
     "  --refresh            ask the server again for the tiles kept, if changed\n"
@@ -59,6 +64,13 @@ unsigned WholeNumber(const std::string& option, const std::string& text, unsigne
     Refuse(FormatText("%s needs a whole number from %d to %d, not '%s'", {option, low, high, text}));
   }
   return value;
+}
+
+bool IsValued(const std::string& option) {
+  for (const char* valued : {"--connections", "--streams", "--rate", "--jobs", "--remainder", "--server", "--tiles"}) {
+    if (option == valued) return true;
+  }
+  return false;
 }
 
 bool IsKey(const std::string& text) {
@@ -131,6 +143,18 @@ std::string OneLine(std::string text) {
 
 }  // namespace
 
+double ParseRate(const std::string& text) {
+  const std::size_t slash = text.find('/');
+  const std::string count = text.substr(0, slash);
+  if (slash == std::string::npos || count.empty() || count.size() > 6 ||
+      count.find_first_not_of("0123456789") != std::string::npos) {
+    return 0;
+  }
+  const std::string unit = text.substr(slash + 1);
+  const double seconds = unit == "s" ? 1 : unit == "m" ? 60 : unit == "h" ? 3600 : 0;
+  return seconds == 0 ? 0 : std::stod(count) / seconds;
+}
+
 MapOptions ParseMapOptions(const std::vector<std::string>& arguments, unsigned processors,
                            const char* server_variable, const std::string& build_server) {
   MapOptions options;
@@ -141,13 +165,19 @@ MapOptions ParseMapOptions(const std::vector<std::string>& arguments, unsigned p
   int remainder = 1;
   std::size_t i = 0;
   for (; i < arguments.size(); ++i) {
-    const std::string& option = arguments[i];
+    // --option=value as --option value.
+    std::string option = arguments[i];
+    std::optional<std::string> joined;
+    if (const std::size_t equals = option.find('='); option.starts_with("--") && equals != std::string::npos) {
+      joined = option.substr(equals + 1);
+      option.erase(equals);
+    }
     if (option == "--help" || option == "--version") {
       options.action = option == "--help" ? MapOptions::Action::kHelp : MapOptions::Action::kVersion;
       return options;
     }
-    const bool valued = option == "--connections" || option == "--jobs" || option == "--remainder" ||
-                        option == "--server" || option == "--tiles";
+    const bool valued = IsValued(option);
+    if (joined && !valued) Refuse(option + " takes no value");
     if (option == "--keys") keys = true;
     else if (option == "--block") options.action = MapOptions::Action::kBlock;
     else if (option == "--refresh") options.refresh = true;
@@ -155,9 +185,16 @@ MapOptions ParseMapOptions(const std::vector<std::string>& arguments, unsigned p
     else if (option == "--geotiff") options.geotiff = true;
     else if (option == "--mbtiles") options.mbtiles = true;
     else if (valued) {
-      if (i + 1 == arguments.size()) Refuse(option + " needs a value");
-      const std::string& value = arguments[++i];
+      // An option where its value should be is a value forgotten.
+      const bool forgotten = !joined && (i + 1 == arguments.size() || arguments[i + 1].starts_with("--"));
+      if (forgotten) Refuse(option + " needs a value");
+      const std::string value = joined ? *joined : arguments[++i];
       if (option == "--connections") options.connections = WholeNumber(option, value, 1, 16);
+      if (option == "--streams") options.streams = WholeNumber(option, value, 1, 128);
+      if (option == "--rate" && (options.per_second = ParseRate(value)) == 0) {
+        Refuse("--rate needs requests a second, a minute or an hour, such as 10/s, 100/m or 1000/h, not '" + value +
+               "'");
+      }
       if (option == "--jobs") options.jobs = WholeNumber(option, value, 1, 64);
       if (option == "--remainder") remainder = static_cast<int>(WholeNumber(option, value, 0, 7));
       if (option == "--server") server = value;
@@ -176,7 +213,11 @@ MapOptions ParseMapOptions(const std::vector<std::string>& arguments, unsigned p
   }
   const std::vector<std::string> given(arguments.begin() + static_cast<std::ptrdiff_t>(i), arguments.end());
   const bool block_only = options.action == MapOptions::Action::kBlock;
-  if (given.size() != (block_only ? 4u : 5u) || (block_only && keys)) Refuse(OneLine(kMapUsage));
+  if (given.size() != (block_only ? 4u : 5u) || (block_only && keys)) {
+    // An option at the end of the line, with its value forgotten.
+    if (!given.empty() && IsValued(given.back())) Refuse(given.back() + " needs a value");
+    Refuse(OneLine(kMapUsage));
+  }
   if (block_only && !map_option.empty()) Refuse(map_option + " is for making a map, not for --block");
   if (keys && remainder_given) Refuse("--remainder is for a box, not for --keys");
   if (keys) {

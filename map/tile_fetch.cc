@@ -17,6 +17,8 @@ constexpr std::int64_t kLongestPause = 60;
 // This many answers that are not tiles, and none that is, and the server is
 // taken to send no tiles at all (a portal, an error page).
 constexpr std::size_t kAnswersBeforeJudging = 8;
+// A request that takes its turn when it asks: a try again.
+constexpr std::uint64_t kTurnWhenAsked = UINT64_MAX;
 
 // "https://host:port" of a URL.
 std::string Origin(const std::string& url) {
@@ -42,7 +44,11 @@ std::string Sample(const std::string& body) {
 }  // namespace
 
 TileFetcher::TileFetcher(std::size_t rows, RowFiles row_files, const TileFolder& folder, FetchSettings settings)
-    : rows_(rows), row_files_(std::move(row_files)), folder_(folder), settings_(std::move(settings)) {
+    : rows_(rows),
+      row_files_(std::move(row_files)),
+      folder_(folder),
+      settings_(std::move(settings)),
+      pace_(settings_.connections, settings_.streams, settings_.per_second) {
   for (std::size_t row = 0; row < rows_; ++row) {
     for (const LayerFile& file : row_files_(row)) counts_.wanted += Wanted(file) ? 1 : 0;
   }
@@ -59,8 +65,11 @@ bool TileFetcher::Wanted(const LayerFile& file) const {
 
 void TileFetcher::Start() {
   if (counts_.wanted == 0) return;
-  const std::size_t connections = std::min<std::size_t>(settings_.connections, counts_.wanted);
-  for (std::size_t i = 0; i < connections; ++i) connections_.emplace_back(&TileFetcher::Work, this);
+  client_ = fetch::Open({settings_.user_agent, settings_.connections, settings_.streams}, [this] { return Stopping(); });
+  // A thread for each request that may be in flight; the pace decides how many are.
+  const std::size_t requesters = std::min<std::size_t>(std::max(settings_.streams, settings_.connections),
+                                                       counts_.wanted);
+  for (std::size_t i = 0; i < requesters; ++i) requesters_.emplace_back(&TileFetcher::Work, this);
   for (unsigned i = 0; i < std::max(settings_.checkers, 1u); ++i) checkers_.emplace_back(&TileFetcher::CheckArrivals, this);
 }
 
@@ -70,8 +79,9 @@ void TileFetcher::Finish() {
     finishing_ = true;
     room_.notify_all();
   }
-  for (std::thread& connection : connections_) connection.join();
-  connections_.clear();
+  for (std::thread& requester : requesters_) requester.join();
+  requesters_.clear();
+  client_.reset();
   {
     std::lock_guard lock(mutex_);
     connections_done_ = true;
@@ -93,7 +103,10 @@ std::string TileFetcher::Fatal() const {
 
 FetchCounts TileFetcher::Counts() const {
   std::lock_guard lock(mutex_);
-  return counts_;
+  FetchCounts counts = counts_;
+  counts.http2 = pace_.Http2();
+  counts.most_at_once = pace_.MostAtOnce();
+  return counts;
 }
 
 void TileFetcher::Stop(std::string why) {
@@ -104,6 +117,7 @@ void TileFetcher::Stop(std::string why) {
   room_.notify_all();
   arrived_.notify_all();
   check_room_.notify_all();
+  paced_.notify_all();
 }
 
 // Under the lock: lists the files of the next row.
@@ -151,16 +165,17 @@ bool TileFetcher::NextFile(std::unique_lock<std::mutex>& lock, LayerFile& file, 
 }
 
 void TileFetcher::Work() {
-  const auto connection = fetch::Connect(settings_.user_agent, [this] { return Stopping(); });
   for (;;) {
     LayerFile file;
     std::size_t row = 0;
+    std::uint64_t turn = 0;
     {
       std::unique_lock lock(mutex_);
       if (!NextFile(lock, file, row)) return;
+      turn = turns_taken_++;
     }
     fetch::Answer received;
-    const Result result = FetchOne(*connection, file, received);
+    const Result result = FetchOne(file, turn, received);
     if (result == Result::kStopped) return;
     if (result == Result::kReceived) {
       Hand({row, std::move(file), std::move(received)});
@@ -173,7 +188,7 @@ void TileFetcher::Work() {
 // Waits while the checks are this far behind: what waits is held in memory.
 void TileFetcher::Hand(Check check) {
   std::unique_lock lock(mutex_);
-  while (arrivals_.size() >= 2 * std::size_t{settings_.connections} && !Stopping()) {
+  while (arrivals_.size() >= std::size_t{std::max(settings_.streams, settings_.connections)} && !Stopping()) {
     check_room_.wait_for(lock, std::chrono::seconds(1));
   }
   arrivals_.push_back(std::move(check));
@@ -196,20 +211,53 @@ void TileFetcher::CheckArrivals() {
 }
 
 bool TileFetcher::Pause(std::int64_t seconds) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  // Not even a pause of none may ask again at once: a tenth of a second at least.
+  const auto until = std::chrono::steady_clock::now() + std::max<std::chrono::milliseconds>(
+                                                             std::chrono::seconds(seconds), std::chrono::milliseconds(100));
   while (!Stopping() && std::chrono::steady_clock::now() < until) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   return !Stopping();
 }
 
-TileFetcher::Result TileFetcher::FetchOne(fetch::Connection& connection, const LayerFile& file,
-                                          fetch::Answer& received) {
-  fetch::Request request{file.url, -1};
+// A request at the pace allowed; a 429 pauses every request for
+// `pause_if_refused` seconds, or what the server's Retry-After asks.
+fetch::Answer TileFetcher::Ask(const fetch::Request& request, std::int64_t pause_if_refused, std::uint64_t turn) {
+  {
+    std::unique_lock lock(mutex_);
+    if (turn == kTurnWhenAsked) turn = turns_taken_++;
+    for (;;) {
+      if (Stopping()) {
+        fetch::Answer stopped;
+        stopped.outcome = fetch::Outcome::kStopped;
+        return stopped;
+      }
+      const auto now = RequestPace::Clock::now();
+      const auto next = turn == turn_serving_ ? pace_.Next(now) : RequestPace::Time::max();
+      if (next <= now) break;
+      // Woken each tenth of a second too: a signal sets no condition.
+      paced_.wait_until(lock, std::min(next, now + std::chrono::milliseconds(100)));
+    }
+    pace_.Started(RequestPace::Clock::now());
+    ++turn_serving_;
+    paced_.notify_all();
+  }
+  fetch::Answer answer = client_->Get(request);
+  std::lock_guard lock(mutex_);
+  if (answer.protocol == fetch::Protocol::kHttp2) pace_.SpeaksHttp2();
+  const std::int64_t pause = answer.retry_after > 0 ? std::min(answer.retry_after, kLongestPause) : pause_if_refused;
+  pace_.Ended(RequestPace::Clock::now(), answer.status == 429, static_cast<double>(pause));
+  paced_.notify_all();
+  return answer;
+}
+
+TileFetcher::Result TileFetcher::FetchOne(const LayerFile& file, std::uint64_t turn, fetch::Answer& received) {
+  fetch::Request request{file.url, -1, kLargestTileFile};
   if (settings_.refresh) request.if_modified_since = platform::FileModifiedTime(file.file);
   std::string why;
   for (int attempt = 1;; ++attempt) {
-    fetch::Answer answer = connection.Get(request);
+    const std::int64_t growing = std::int64_t{1} << (attempt - 1);
+    fetch::Answer answer = Ask(request, growing, attempt == 1 ? turn : kTurnWhenAsked);
     if (Stopping()) return Result::kStopped;
     const bool answered = answer.outcome == fetch::Outcome::kAnswered;
     const long status = answered ? answer.status : 0;
@@ -220,6 +268,9 @@ TileFetcher::Result TileFetcher::FetchOne(fetch::Connection& connection, const L
     }
     if (answer.outcome == fetch::Outcome::kUnreachable && !server_answered_) {
       Stop("cannot reach the server for " + file.url + ": " + answer.error);
+      return Result::kStopped;
+    }
+    if (answer.outcome == fetch::Outcome::kProxyRefused && Refused(answer, file.url) == Result::kStopped) {
       return Result::kStopped;
     }
     if (status == 200 || status == 204) {
@@ -234,16 +285,21 @@ TileFetcher::Result TileFetcher::FetchOne(fetch::Connection& connection, const L
       Stop(FormatText("the server answered %d for %s", {status, file.url}));
       return Result::kStopped;
     }
-    if (status >= 500 && JudgeFailure(status, file.url)) return Result::kStopped;
+    if (status >= 500 && JudgeFailure(status, FormatText("the server answered %d", {status}), file.url)) {
+      return Result::kStopped;
+    }
     why = answered ? FormatText("the server answered %d", {status}) : answer.error;
     if (answered && status != 429 && status < 500) break;  // an answer that another try will not change
     if (attempt == kTries) break;
+    const bool judging = Judging();
     {
       std::lock_guard lock(mutex_);
       ++counts_.repeats;
     }
-    const std::int64_t growing = std::int64_t{1} << (attempt - 1);
-    if (!Pause(answer.retry_after > 0 ? std::min(answer.retry_after, kLongestPause) : growing)) {
+    // A 429 has paused every request already. While every answer so far is
+    // the same failure, the pause is short: the run is about to be judged.
+    if (status == 429) continue;
+    if (!Pause(judging ? 0 : answer.retry_after > 0 ? std::min(answer.retry_after, kLongestPause) : growing)) {
       return Result::kStopped;
     }
   }
@@ -252,10 +308,27 @@ TileFetcher::Result TileFetcher::FetchOne(fetch::Connection& connection, const L
   return Result::kFailed;
 }
 
+// A proxy's refusal of the tunnel: 403 and 407 are final; 502 and 504, a
+// proxy that cannot reach the server, are judged as the server's own.
+TileFetcher::Result TileFetcher::Refused(const fetch::Answer& answer, const std::string& url) {
+  const bool unreachable = answer.status == 502 || answer.status == 504;
+  if (!unreachable) {
+    Stop(answer.error + " for " + url);
+    return Result::kStopped;
+  }
+  return JudgeFailure(answer.status, answer.error, url) ? Result::kStopped : Result::kFailed;
+}
+
+// True while no tile came and every answer so far was one failure.
+bool TileFetcher::Judging() const {
+  std::lock_guard lock(mutex_);
+  return answers_served_ == 0 && first_failures_ != 0;
+}
+
 // A proxy that cannot reach the server answers every request with the same
 // 502 or 504: when the first answers are all one such failure and no tile
 // came, the run stops at once rather than trying every file five times.
-bool TileFetcher::JudgeFailure(long status, const std::string& url) {
+bool TileFetcher::JudgeFailure(long status, const std::string& what, const std::string& url) {
   std::size_t enough = 0;
   {
     std::lock_guard lock(mutex_);
@@ -267,8 +340,7 @@ bool TileFetcher::JudgeFailure(long status, const std::string& url) {
     first_failure_ = status;
     if (++first_failures_ < enough) return false;
   }
-  Stop(FormatText("the server answered %d to each of the first %d requests and sent no tile (the last for %s)",
-                  {status, enough, url}));
+  Stop(FormatText("%s to each of the first %d requests and sent no tile (the last for %s)", {what, enough, url}));
   return true;
 }
 

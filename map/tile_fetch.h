@@ -1,8 +1,9 @@
 // The download: every layer file of a block's tiles that the tile folder
 // lacks, fetched on several connections in the order the map is joined (rows
-// from the north), each kept only once it is a whole 256 x 256 PNG tile. A
-// connection hands what arrives to the checking threads and asks for its
-// next file at once. A
+// from the north), each kept only once it is a whole 256 x 256 PNG tile.
+// Requests go out at the pace the server allows (request_pace.h), many at
+// once over HTTP/2; what arrives goes to the checking threads, and its
+// request's thread asks for the next file at once. A
 // row's files are listed when its turn comes, a few rows ahead of the join,
 // so memory does not grow with the map's height. Answers that may pass (a
 // busy server, a broken connection) are tried again after a pause; answers
@@ -15,12 +16,14 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "fetch.h"
+#include "request_pace.h"
 #include "tile_folder.h"
 #include "tile_merge.h"
 
@@ -37,6 +40,8 @@ using RowFiles = std::function<std::vector<LayerFile>(std::size_t row)>;
 
 struct FetchSettings {
   unsigned connections = 2;
+  unsigned streams = 2;      // requests at once over HTTP/2
+  double per_second = 0;     // the most requests a second, 0 for no limit
   bool refresh = false;  // ask again for the files kept, if changed
   std::string user_agent;
   std::size_t rows_ahead = 2;  // rows listed beyond the one being joined
@@ -55,7 +60,13 @@ struct FetchCounts {
   std::size_t repeats = 0;   // tries made again
   std::uint64_t bytes = 0;   // received in tiles
   std::string last_failure;  // why the last failed one failed
+  bool http2 = false;        // the server answered over HTTP/2
+  unsigned most_at_once = 0; // requests in flight at once, at most
 };
+
+// The largest answer taken as a tile: twice a 256 x 256 PNG of 16-bit RGBA
+// stored without compression. It bounds the memory of the answers held.
+constexpr std::size_t kLargestTileFile = std::size_t{1} << 20;
 
 class TileFetcher {
  public:
@@ -96,8 +107,11 @@ class TileFetcher {
   void Work();
   void CheckArrivals();
   void Hand(Check check);
-  Result FetchOne(fetch::Connection& connection, const LayerFile& file, fetch::Answer& received);
-  bool JudgeFailure(long status, const std::string& url);
+  Result FetchOne(const LayerFile& file, std::uint64_t turn, fetch::Answer& received);
+  fetch::Answer Ask(const fetch::Request& request, std::int64_t pause_if_refused, std::uint64_t turn);
+  Result Refused(const fetch::Answer& answer, const std::string& url);
+  bool JudgeFailure(long status, const std::string& what, const std::string& url);
+  bool Judging() const;
   Result Store(const LayerFile& file, const fetch::Answer& answer);
   Result NotATile(const LayerFile& file, const fetch::Answer& answer);
   void Settle(std::size_t row, const LayerFile& file, Result result);
@@ -119,11 +133,15 @@ class TileFetcher {
   std::string fatal_;
   std::atomic<bool> stopping_{false};
   std::atomic<bool> server_answered_{false};
+  RequestPace pace_;
+  // Requests start in the order their turns were taken: files in the order listed.
+  std::uint64_t turns_taken_ = 0, turn_serving_ = 0;
+  std::unique_ptr<fetch::Client> client_;
   mutable std::mutex mutex_;
-  std::condition_variable settled_, room_, arrived_, check_room_;
+  std::condition_variable settled_, room_, arrived_, check_room_, paced_;
   std::deque<Check> arrivals_;
   bool connections_done_ = false;
-  std::vector<std::thread> connections_, checkers_;
+  std::vector<std::thread> requesters_, checkers_;
 };
 
 }  // namespace rastrel
