@@ -1,7 +1,10 @@
-// The HTTP interface on WinHTTP, part of Windows: each connection has its
-// own sessions (one for http, one for https), which keep their connections
-// alive between requests. The proxy is http_proxy, https_proxy and no_proxy
-// where set, as curl for Windows reads them, else the system's settings.
+// The HTTP interface on WinHTTP, part of Windows: a client's sessions (one
+// for http, one for https) keep at most its number of connections to a server
+// alive between requests, and speak HTTP/2 where the server and the system
+// (Windows 10 1607 and later) do, many requests at once on a connection. Each
+// request in flight has a thread of its own. The proxy is http_proxy,
+// https_proxy and no_proxy where set, as curl for Windows reads them, else the
+// system's settings.
 #include <windows.h>
 #include <winhttp.h>
 
@@ -12,6 +15,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "fetch.h"
 
@@ -152,19 +156,73 @@ bool IsRedirect(long status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-// The requests of one connection, made on the calling thread: a WinHTTP
-// session for http and one for https, each through its scheme's proxy.
+// A client's WinHTTP sessions, one for http and one for https, each through
+// its scheme's proxy; shared by the threads of its requests.
+class Sessions {
+ public:
+  explicit Sessions(const ClientSettings& settings)
+      : user_agent_(Wide(settings.user_agent)), connections_(settings.connections) {}
+  Sessions(const Sessions&) = delete;
+  Sessions& operator=(const Sessions&) = delete;
+  ~Sessions() {
+    for (HINTERNET session : sessions_) {
+      if (session != nullptr) ::WinHttpCloseHandle(session);
+    }
+  }
+
+  HINTERNET For(bool secure) {
+    const std::lock_guard lock(mutex_);
+    HINTERNET& session = sessions_[secure ? 1 : 0];
+    if (session == nullptr) session = Open(secure);
+    return session;
+  }
+
+ private:
+  HINTERNET Open(bool secure) const {
+    HINTERNET session = nullptr;
+    // curl's names: http_proxy only in lower case, https_proxy in either.
+    const std::string proxy =
+        ProxyHost(secure ? Environment({"https_proxy", "HTTPS_PROXY"}) : Environment({"http_proxy"}));
+    if (proxy.empty()) {
+      // The current user's proxy settings, a PAC script among them (Windows
+      // 8.1 and later); older systems know only those made with netsh winhttp.
+      session = ::WinHttpOpen(user_agent_.c_str(), WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
+                              WINHTTP_NO_PROXY_BYPASS, 0);
+      if (session == nullptr) {
+        session = ::WinHttpOpen(user_agent_.c_str(), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                WINHTTP_NO_PROXY_BYPASS, 0);
+      }
+    } else {
+      session = ::WinHttpOpen(user_agent_.c_str(), WINHTTP_ACCESS_TYPE_NAMED_PROXY, Wide(proxy).c_str(),
+                              Wide(BypassList()).c_str(), 0);
+    }
+    if (session == nullptr) return nullptr;
+    // As curl: a minute without a byte is a connection that has stopped.
+    ::WinHttpSetTimeouts(session, 30000, 30000, 60000, 60000);
+    DWORD connections = connections_;
+    ::WinHttpSetOption(session, WINHTTP_OPTION_MAX_CONNS_PER_SERVER, &connections, sizeof connections);
+    ::WinHttpSetOption(session, WINHTTP_OPTION_MAX_CONNS_PER_1_0_SERVER, &connections, sizeof connections);
+    // Refused by systems before Windows 10 1607, which speak HTTP/1.1 alone.
+    DWORD http2 = WINHTTP_PROTOCOL_FLAG_HTTP2;
+    ::WinHttpSetOption(session, WINHTTP_OPTION_ENABLE_HTTP_PROTOCOL, &http2, sizeof http2);
+    return session;
+  }
+
+  const std::wstring user_agent_;
+  const DWORD connections_;
+  std::mutex mutex_;
+  HINTERNET sessions_[2] = {};  // http, https
+};
+
+// The requests of one thread, made on it, in the client's sessions.
 class Session {
  public:
-  Session(const std::string& user_agent, StopCheck stop) : user_agent_(Wide(user_agent)), stop_(std::move(stop)) {}
+  Session(std::shared_ptr<Sessions> sessions, StopCheck stop) : sessions_(std::move(sessions)), stop_(std::move(stop)) {}
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
   ~Session() {
     request_.reset();
     connect_.reset();
-    for (HINTERNET session : sessions_) {
-      if (session != nullptr) ::WinHttpCloseHandle(session);
-    }
   }
 
   // Redirects are followed here, not by WinHTTP, so that each URL goes through
@@ -191,30 +249,6 @@ class Session {
   }
 
  private:
-  HINTERNET SessionFor(bool secure) {
-    HINTERNET& session = sessions_[secure ? 1 : 0];
-    if (session != nullptr) return session;
-    // curl's names: http_proxy only in lower case, https_proxy in either.
-    const std::string proxy =
-        ProxyHost(secure ? Environment({"https_proxy", "HTTPS_PROXY"}) : Environment({"http_proxy"}));
-    if (proxy.empty()) {
-      // The current user's proxy settings, a PAC script among them (Windows
-      // 8.1 and later); older systems know only those made with netsh winhttp.
-      session = ::WinHttpOpen(user_agent_.c_str(), WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
-                              WINHTTP_NO_PROXY_BYPASS, 0);
-      if (session == nullptr) {
-        session = ::WinHttpOpen(user_agent_.c_str(), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                WINHTTP_NO_PROXY_BYPASS, 0);
-      }
-    } else {
-      session = ::WinHttpOpen(user_agent_.c_str(), WINHTTP_ACCESS_TYPE_NAMED_PROXY, Wide(proxy).c_str(),
-                              Wide(BypassList()).c_str(), 0);
-    }
-    // As curl: a minute without a byte is a connection that has stopped.
-    if (session != nullptr) ::WinHttpSetTimeouts(session, 30000, 30000, 60000, 60000);
-    return session;
-  }
-
   std::wstring Header(DWORD which) const {
     wchar_t text[2048];
     DWORD size = sizeof text;
@@ -236,7 +270,7 @@ class Session {
                               std::wstring(parts.lpszExtraInfo, parts.dwExtraInfoLength);
     request_.reset();
     if (connect_ == nullptr || secure != secure_ || host != host_ || parts.nPort != port_) {
-      const HINTERNET session = SessionFor(secure);
+      const HINTERNET session = sessions_->For(secure);
       if (session == nullptr) return ::GetLastError();
       connect_ = std::make_unique<Handle>(::WinHttpConnect(session, host.c_str(), parts.nPort, 0));
       if (connect_->get() == nullptr) return ::GetLastError();
@@ -266,6 +300,11 @@ class Session {
     ::WinHttpQueryHeaders(request_->get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
     answer.status = static_cast<long>(status);
+    DWORD used = 0;
+    size = sizeof used;
+    const bool http2 = ::WinHttpQueryOption(request_->get(), WINHTTP_OPTION_HTTP_PROTOCOL_USED, &used, &size) &&
+                       (used & WINHTTP_PROTOCOL_FLAG_HTTP2) != 0;
+    answer.protocol = http2 ? Protocol::kHttp2 : Protocol::kHttp1;
     for (const wchar_t c : Header(WINHTTP_QUERY_CONTENT_TYPE)) answer.content_type += static_cast<char>(c);
     SYSTEMTIME modified;
     size = sizeof modified;
@@ -306,9 +345,8 @@ class Session {
     return ERROR_SUCCESS;
   }
 
-  std::wstring user_agent_;
+  std::shared_ptr<Sessions> sessions_;
   StopCheck stop_;
-  HINTERNET sessions_[2] = {};  // http, https
   std::unique_ptr<Handle> connect_, request_;
   bool secure_ = false;
   std::wstring host_;
@@ -317,17 +355,17 @@ class Session {
 
 // A synchronous WinHTTP call that stalls returns only at its timeout, a
 // minute later, and a stop must not wait for that. So each request is made on
-// a thread of the connection's own while the caller waits for it, asking
+// a thread of the requester's own while the caller waits for it, asking
 // every tenth of a second whether to stop. A request given up on is left to
 // end by itself: its thread owns all it touches, and nothing it fetches is
 // used.
-class WinHttpConnection : public Connection {
+class Requester {
  public:
-  WinHttpConnection(const std::string& user_agent, StopCheck stop)
-      : stop_(std::move(stop)), shared_(std::make_shared<Shared>(user_agent)), worker_(Serve, shared_) {}
-  WinHttpConnection(const WinHttpConnection&) = delete;
-  WinHttpConnection& operator=(const WinHttpConnection&) = delete;
-  ~WinHttpConnection() override {
+  Requester(std::shared_ptr<Sessions> sessions, StopCheck stop)
+      : stop_(std::move(stop)), shared_(std::make_shared<Shared>(std::move(sessions))), worker_(Serve, shared_) {}
+  Requester(const Requester&) = delete;
+  Requester& operator=(const Requester&) = delete;
+  ~Requester() {
     {
       const std::lock_guard lock(shared_->mutex);
       shared_->quit = true;
@@ -340,7 +378,9 @@ class WinHttpConnection : public Connection {
     }
   }
 
-  Answer Get(const Request& request) override {
+  bool GivenUp() const { return shared_->given_up; }
+
+  Answer Get(const Request& request) {
     Answer answer;
     answer.outcome = Outcome::kStopped;
     if (shared_->given_up) return answer;
@@ -360,7 +400,8 @@ class WinHttpConnection : public Connection {
  private:
   struct Shared {
     // The worker asks only this flag: it may outlive the caller's stop check.
-    explicit Shared(const std::string& user_agent) : session(user_agent, [this] { return given_up.load(); }) {}
+    explicit Shared(std::shared_ptr<Sessions> sessions)
+        : session(std::move(sessions), [this] { return given_up.load(); }) {}
     std::atomic<bool> given_up = false;
     Session session;
     std::mutex mutex;
@@ -389,12 +430,44 @@ class WinHttpConnection : public Connection {
   std::thread worker_;
 };
 
+// Requests from many threads, each on a requester of its own while it
+// waits; requesters that end well wait for the next request.
+class WinHttpClient : public Client {
+ public:
+  WinHttpClient(const ClientSettings& settings, StopCheck stop)
+      : sessions_(std::make_shared<Sessions>(settings)), stop_(std::move(stop)) {}
+
+  Answer Get(const Request& request) override {
+    std::unique_ptr<Requester> requester;
+    {
+      const std::lock_guard lock(mutex_);
+      if (!idle_.empty()) {
+        requester = std::move(idle_.back());
+        idle_.pop_back();
+      }
+    }
+    if (requester == nullptr) requester = std::make_unique<Requester>(sessions_, stop_);
+    Answer answer = requester->Get(request);
+    if (!requester->GivenUp()) {
+      const std::lock_guard lock(mutex_);
+      idle_.push_back(std::move(requester));
+    }
+    return answer;
+  }
+
+ private:
+  std::shared_ptr<Sessions> sessions_;
+  StopCheck stop_;
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<Requester>> idle_;
+};
+
 }  // namespace
 
 void Start() {}
 
-std::unique_ptr<Connection> Connect(const std::string& user_agent, StopCheck stop) {
-  return std::make_unique<WinHttpConnection>(user_agent, std::move(stop));
+std::unique_ptr<Client> Open(const ClientSettings& settings, StopCheck stop) {
+  return std::make_unique<WinHttpClient>(settings, std::move(stop));
 }
 
 }  // namespace rastrel::fetch

@@ -1,5 +1,6 @@
 // When the download may start its next request: no more at once than the
-// connections carry (HTTP/1.1: one each; HTTP/2: the streams allowed), no
+// connections carry (HTTP/1.1: one each; HTTP/2: the streams allowed, reached
+// as a TCP connection opens its window: doubling each round), no
 // faster than the rate the user set, and none while a server that answered
 // 429 wants a pause. A 429 also halves the requests at once and caps the rate
 // at half of what the server was sent in the last second; both grow back
@@ -21,7 +22,8 @@ class RequestPace {
   // `per_second` 0: no rate set.
   RequestPace(unsigned connections, unsigned streams, double per_second);
 
-  // The server speaks HTTP/2: up to `streams` at once from now on.
+  // The server speaks HTTP/2: up to `streams` at once from now on, reached
+  // by doubling as answers come.
   void SpeaksHttp2();
   // When the next request may start: `now` or earlier when it may start at
   // once, Time::max() while as many are in flight as may be.
@@ -36,7 +38,7 @@ class RequestPace {
 
  private:
   unsigned connections_, streams_, limit_;
-  bool http2_ = false;
+  bool http2_ = false, refused_yet_ = false;
   unsigned in_flight_ = 0, most_ = 0;
   std::size_t since_growth_ = 0;
   std::chrono::duration<double> interval_;  // the user's rate, 0 for none

@@ -21,10 +21,12 @@ import zlib
 from pathlib import Path
 
 import cases
+import h2_server
 from tile_server import LAST_MODIFIED, TileServer
 
 HOST = "tiles.example.com"
 TLS_SERVER, AUTHORITY = None, None  # the https server, and the file of the authority that signs its certificate
+H2_SERVER = None  # the HTTP/2 server, with the same certificate
 CONSOLE_CTRL = None  # the Windows helper that sends a console Ctrl-C
 WINDOWS = False  # a Windows build under Wine
 LAYERS = {"turist": "map", "tcyklo": "cyk", "ttur": "tur"}
@@ -114,10 +116,12 @@ class MapCase:
     once this file appears instead; `map`: the map's name; `tls`: the https server
     answers; `twin`: the same command run at the same time in the folder "twin"; `delay`: seconds the server waits
     before each answer; `stdout`: what standard output holds ("full": /dev/full in its place); `terminal`: standard
-    error on a pseudo-terminal."""
+    error on a pseudo-terminal; `h2`: the HTTP/2 server answers, set up so (h2_server.H2TileServer.reset); `counted`:
+    a check of the server itself, true when right."""
     DEFAULTS = dict(args=KEYS, served=None, scripts={}, before={}, modified={}, status=0, stderr="", files=None,
                     png=None, depth_and_colours=(8, 2), requests=None, env={}, then=None, interrupt=None, needs={},
-                    map="m", tls=False, twin=False, delay=0.0, stdout=b"", terminal=False, interrupt_at=None)
+                    map="m", tls=False, twin=False, delay=0.0, stdout=b"", terminal=False, interrupt_at=None,
+                    h2=None, counted=None)
 
     def __init__(self, name, **given):
         self.__dict__.update(self.DEFAULTS, name=name, **given)
@@ -290,6 +294,7 @@ def all_cases():
                     "fetches them")),
         *server_and_folder_cases(),
         *https_cases(),
+        *http2_cases(),
         *ozf2_cases(),
         MapCase("a folder where the map must go", before={"m.png": cases.DIR}, status=1,
                 files={**cache(), "m.png": cases.DIR}, stderr=lines(KEYS_LINE, DOWNLOAD.format(12, 12, 0, 5),
@@ -575,6 +580,52 @@ def https_cases():
     ]
 
 
+def most_in_a_second(times, window=0.98):
+    """The most of `times` within any `window` seconds (a little under one: the loopback's jitter)."""
+    times = sorted(times)
+    return max((sum(1 for u in times[i:] if u < t + window) for i, t in enumerate(times)), default=0)
+
+
+def http2_cases():
+    port = H2_SERVER.server_port if H2_SERVER else 1
+    base, needs = f"https://localhost:{port}", {"h2": "no HTTP/2 test server here (python3-h2, openssl; not under Wine)"}
+    big = block(4, 4, lambda c, r: (SOLID[(c + r) % 4], None, None))  # 48 files, 32 of them overlays missing
+    big_keys = ["--keys", "7eb1", "7ec9", "8041", "8059", "m"]
+
+    def case(name, stock=STOCK, args=(), connections=2, stderr=True, **given):
+        keys = big_keys if stock is big else KEYS
+        files = {**cache(stock, server=base), "m.map": MAP} if stock is STOCK else {
+            **cache(stock, server=base), "m.map": ANY, "m.png": ANY}
+        png = image() if stock is STOCK else None
+        line = None
+        if stderr:
+            count, overlays = (12, 5) if stock is STOCK else (48, 32)
+            line = re.compile(re.escape(lines(KEYS_LINE.replace(f"http://{HOST}", base)) + "rastrel-map: download "
+                                        f"{count} of {count} tile files over HTTP/2, up to ") + r"\d+" + re.escape(
+                f" requests at once on at most {connections} connection{'s' * (connections > 1)}, 0 base and "
+                f"{overlays} overlay tiles missing") + r"(, \d+ tries repeated)?\n.*", re.S)
+        return MapCase(f"HTTP/2: {name}", args=["--server", base, *args, *keys], served=served(stock), files=files,
+                       png=png, stderr=line, env={"CURL_CA_BUNDLE": AUTHORITY}, needs=needs, **given)
+    return [
+        case("8 requests at once on one connection, the map as over HTTP/1.1", args=["--streams", "8"], delay=0.05,
+             h2={}, counted=lambda s: s.most_connections == 1 and 1 < s.most_on_one <= 8 and s.most_streams <= 8),
+        case("never more streams than the server allows", args=["--streams", "32"], delay=0.05, h2=dict(max_streams=3),
+             counted=lambda s: s.most_on_one == 3),
+        case("one connection allowed", args=["--connections", "1", "--streams", "8"], delay=0.05, h2={},
+             connections=1, counted=lambda s: s.connections == 1),
+        case("--rate 20/s: no second holds more", stock=big, args=["--rate", "20/s"], h2={}, stderr=False,
+             requests=lambda log: len(log) == 48 and most_in_a_second(t for t, _, _ in log) <= 20 and
+             log[-1][0] - log[0][0] >= 47 / 20 - 0.1),
+        case("a server of 20 requests a second answering 429 beyond: slowed, no file failed", stock=big, stderr=False,
+             h2=dict(per_second=20), counted=lambda s: 0 < len(s.refused) <= 12 and not any(
+                 s.refused[0] + 0.05 < t < s.refused[0] + 0.9 for t, _, _ in s.requests)),
+        case("a stream reset, tried again", args=["--streams", "8"], h2={}, scripts={BAD_BASE: ["reset"]},
+             requests=lambda log: [p for _, p, _ in log].count(BAD_BASE) == 2),
+        case("GOAWAY after 5 streams of each connection: the run goes on", args=["--streams", "8"], delay=0.02,
+             h2=dict(goaway_after=5), counted=lambda s: s.connections >= 3 and s.most_connections <= 2),
+    ]
+
+
 def run(case, program, launcher, server, work, problems):
     for name, data in case.before.items():
         made = Path(work, name)
@@ -586,8 +637,11 @@ def run(case, program, launcher, server, work, problems):
         else:
             made.write_bytes(data)
             os.utime(made, (LAST_MODIFIED, LAST_MODIFIED))
-    server = TLS_SERVER if case.tls else server
-    server.reset(case.served, case.scripts, case.delay, modified=case.modified)
+    server = H2_SERVER if case.h2 is not None else TLS_SERVER if case.tls else server
+    if case.h2 is not None:
+        server.reset(case.served, case.scripts, case.delay, **case.h2)
+    else:
+        server.reset(case.served, case.scripts, case.delay, modified=case.modified)
     # Wine's loader needs the shell's PATH, and a Windows PATH holds no GDAL anyway.
     env = {**os.environ, "http_proxy": server.proxy, "RASTREL_SERVER": f"http://{HOST}",
            **{name: value for name, value in case.env.items() if not (launcher and name == "PATH")}}
@@ -651,6 +705,10 @@ def run(case, program, launcher, server, work, problems):
             problems.append(f"{case.name}: {name}: got {g!r:.300}, want {w!r:.300}")
     if case.requests and not case.requests(server.requests):
         problems.append(f"{case.name}: requests: {[(p, h.get('User-Agent')) for _, p, h in server.requests]!r:.600}")
+    if case.counted and not case.counted(server):
+        counts = {k: v for k, v in vars(server).items() if isinstance(v, (int, float)) and not isinstance(v, bool)}
+        problems.append(f"{case.name}: the server counted {counts}, refused at {server.refused!r:.300}, asked at "
+                        f"{[round(t, 3) for t, _, _ in server.requests]!r:.900}")
     if case.then:
         run(case.then, program, launcher, server, work, problems)
 
@@ -713,19 +771,22 @@ def main():
         if probe.returncode:
             print(probe.stdout.decode(), end="")
             return probe.returncode
-    global TLS_SERVER, AUTHORITY
+    global TLS_SERVER, AUTHORITY, H2_SERVER
     server = TileServer()
     authority_folder = tempfile.TemporaryDirectory(prefix="rastrel-ca-")
     made = test_authority(authority_folder.name)
     if made:
         AUTHORITY, certificate = made[0], made[1:]
         TLS_SERVER = TileServer(certificate)
+        if h2_server.h2 and not launcher:
+            H2_SERVER = h2_server.H2TileServer(certificate)
         if launcher:
             trust = trust_in_wine(launcher, AUTHORITY)
     passed = failed = 0
     for case in all_cases():
         offered = {"windows"} if launcher else {"posix"} | ({"dev_full"} if os.path.exists("/dev/full") else set())
         offered |= {"tls"} if made else set()
+        offered |= {"h2"} if H2_SERVER else set()
         offered |= {"gdal"} if shutil.which("gdalinfo") else set()
         unmet = [why for need, why in case.needs.items() if need not in offered]
         if unmet:
