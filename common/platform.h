@@ -85,6 +85,10 @@ std::int64_t FreeDiskBytes(const std::string& name);
 // A file's time of its last change in seconds since 1970; -1 for no such file.
 std::int64_t FileModifiedTime(const std::string& name);
 void SetFileModifiedTime(const std::string& name, std::int64_t seconds);
+// True only for an existing folder.
+bool IsDirectory(const std::string& name);
+// The longest file name, folders included, that the system opens.
+std::size_t LongestPathName();
 // Removes the folder `name` if it is empty; true when it is gone now.
 bool RemoveEmptyDirectory(const std::string& name);
 // This process's number, which no other process running has.

@@ -1,6 +1,7 @@
 // POSIX implementation of the platform interface.
 #include "platform.h"
 
+#include <climits>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -92,6 +93,13 @@ IoStatus ReadFile(FileHandle file, char* buffer, std::size_t capacity, std::size
     if (errno != EINTR) return StatusOf(errno, Operation::kOther);
   }
 }
+
+bool IsDirectory(const std::string& name) {
+  struct stat status;
+  return ::stat(name.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+std::size_t LongestPathName() { return PATH_MAX - 1; }
 
 bool IsExistingFile(const std::string& name) {
   struct stat status;

@@ -83,6 +83,14 @@ IoStatus ReadFile(FileHandle file, char* buffer, std::size_t capacity, std::size
   return IoStatus::Ok();
 }
 
+bool IsDirectory(const std::string& name) {
+  const DWORD attributes = ::GetFileAttributesA(name.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Without the long-path prefix, which a relative name cannot take.
+std::size_t LongestPathName() { return MAX_PATH - 1; }
+
 bool IsExistingFile(const std::string& name) {
   const DWORD attributes = ::GetFileAttributesA(name.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;

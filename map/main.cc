@@ -84,7 +84,7 @@ class MapRun {
       : options_(options),
         name_(options.block.map_name),
         work_(name_ + "_tiles"),
-        tiles_(options.tiles, options.tiles_shared),
+        tiles_(options.tiles, options.tiles_shared, options.server),
         columns_(static_cast<std::size_t>(TileCount(options.block.X()))),
         rows_(static_cast<std::size_t>(TileCount(options.block.Y()))),
         // A few rows listed ahead of the join, more where rows are narrow.
@@ -130,6 +130,7 @@ class MapRun {
 };
 
 void MapRun::CheckMachine() const {
+  if (const std::string problem = tiles_.Problem(); !problem.empty()) throw Refusal{problem};
   if (const std::string other = tiles_.OtherServer(options_.server); !other.empty()) throw Refusal{other};
   auto need = [](const char* program) {
     if (!platform::IsOnPath(program)) {
@@ -207,7 +208,7 @@ void MapRun::JoinRows(TileFetcher& fetcher) {
 }
 
 void MapRun::MakeFolders() const {
-  CheckIoOr(tiles_.Prepare(options_.server), "cannot make the tile folder " + tiles_.Path());
+  CheckIoOr(tiles_.Prepare(), "cannot make the tile folder " + tiles_.Path());
   CheckIoOr(platform::MakeDirectory(work_), "cannot make the work folder " + work_);
 }
 
@@ -232,8 +233,7 @@ std::string MapRun::Carried(const FetchCounts& counts) const {
     return FormatText(" over HTTP/2, up to %d requests at once on at most %d connection%s",
                       {counts.most_at_once, connections, connections == 1 ? "" : "s"});
   }
-  const std::size_t used = std::min<std::size_t>(connections, counts.most_at_once);
-  return FormatText(" over HTTP/1.1 on %d connection%s", {used, used == 1 ? "" : "s"});
+  return FormatText(" over HTTP/1.1 on at most %d connection%s", {connections, connections == 1 ? "" : "s"});
 }
 
 // The download's line, once: when the last row's files are settled, or at the end.
@@ -326,6 +326,8 @@ void MapRun::MakeMap() {
   if (platform::StopRequested() != 0) return;
   if (!fetcher.Fatal().empty()) throw Failure{"the download stopped: " + fetcher.Fatal(), true};
   FinishDownload(fetcher);
+  // A map made from tiles kept before: the folder is this server's too.
+  CheckIoOr(tiles_.RecordServer(), "cannot write " + tiles_.Path() + "/" + std::string(TileFolder::kRecord));
   PlaceMap();
   if (platform::StopRequested() != 0) return;
   if (options_.geotiff) Convert("tif", {"-of", "GTiff", "-co", "COMPRESS=DEFLATE"});

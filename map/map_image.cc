@@ -203,7 +203,7 @@ void MapImage::Place(const GridRequest& block, const Rows& again) {
     PlacePng();
   }
   if (platform::StopRequested() != 0) return;
-  WriteCalibration(block, Work(".map"), MapImageName(name_, ozf2_));
+  WriteCalibration(block, CalibrationWork(), MapImageName(name_, ozf2_));
   Move(ozf2_ ? ".ozf2" : ".png");
   Move(".map");
 }
@@ -244,8 +244,11 @@ void MapImage::MakeOzf2(const Rows& again) {
   out.Close();
 }
 
+std::string MapImage::CalibrationWork(const std::string& work) { return work + "/calibration.map"; }
+
 void MapImage::Move(const std::string& ending) const {
-  const platform::IoStatus status = platform::RenameFile(Work(ending), name_ + ending);
+  const std::string made = ending == ".map" ? CalibrationWork() : Work(ending);
+  const platform::IoStatus status = platform::RenameFile(made, name_ + ending);
   if (status.Failed()) throw ImageFailure{"cannot move " + name_ + ending + " into place: " + InOutMessage(status)};
 }
 
@@ -266,7 +269,8 @@ void MapImage::CleanUp() {
   png_file_.reset();
   shrink_.reset();
   levels_.clear();
-  for (const std::string ending : {".png", ".palette.png", ".ozf2", ".map"}) platform::RemoveFile(Work(ending));
+  for (const std::string ending : {".png", ".palette.png", ".ozf2"}) platform::RemoveFile(Work(ending));
+  platform::RemoveFile(CalibrationWork());
   for (const std::string& file : level_files_) platform::RemoveFile(file);
 }
 

@@ -56,6 +56,10 @@ class MapImage : public RowSink {
   std::string Made() const;
   // Closes and removes every work file.
   void CleanUp();
+  // The calibration's work file in the work folder `work`: a short name, so
+  // that its path, which the calibration's writer takes only within 259
+  // characters, does not limit the map's name.
+  static std::string CalibrationWork(const std::string& work);
 
  private:
   class Level;
@@ -66,6 +70,7 @@ class MapImage : public RowSink {
   void MakeOzf2(const Rows& again);
   void Move(const std::string& ending) const;
   std::string Work(const std::string& ending) const { return work_ + "/" + name_ + ending; }
+  std::string CalibrationWork() const { return CalibrationWork(work_); }
 
   const std::string name_, work_;
   const std::uint32_t width_, height_;

@@ -69,7 +69,12 @@ ServerAddress CheckServerAddress(std::string_view given) {
     return refuse(quoted + "has a port that is not a number from 1 to 65535");
   }
   while (path.ends_with('/')) path.remove_suffix(1);
-  return {scheme + "://" + Lower(authority) + std::string(path), ""};
+  // The scheme's own port named or not, the server is the same.
+  std::string_view named = authority;
+  if ((scheme == "http" && authority.ends_with(":80")) || (scheme == "https" && authority.ends_with(":443"))) {
+    named = authority.substr(0, colon);
+  }
+  return {scheme + "://" + Lower(named) + std::string(path), ""};
 }
 
 }  // namespace rastrel

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "server_address.h"
 #include "textout.h"
 #include "tile_merge.h"
 
@@ -24,18 +25,35 @@ std::string TileFolder::Recorded() const {
 
 std::string TileFolder::OtherServer(const std::string& server) const {
   const std::string recorded = Recorded();
-  if (recorded.empty() || recorded == server) return "";
+  // Records made before the default port was left out name it.
+  if (recorded.empty() || recorded == server || CheckServerAddress(recorded).base == server) return "";
   return "the tile folder " + path_ + " holds tiles from " + recorded + ", not from " + server +
-         ": name another folder with --tiles, or remove " + path_ + " to fill it from " + server;
+         ": name another folder with --tiles, or remove " + path_ + " (or only its record " + Record() +
+         ", if you know its tiles are those of " + server + ") to fill it from " + server;
 }
 
-platform::IoStatus TileFolder::Prepare(const std::string& server) const {
+std::string TileFolder::Problem() const {
+  if (platform::IsDirectory(path_)) return "";
+  if (platform::IsExistingFile(path_)) return "the tile folder " + path_ + " is a file, not a folder";
+  std::string parent = path_;
+  while (!parent.empty() && platform::PathSeparators().find(parent.back()) != std::string_view::npos) parent.pop_back();
+  const std::size_t separator = parent.find_last_of(platform::PathSeparators());
+  parent = separator == std::string::npos ? "." : parent.substr(0, separator + 1);
+  if (platform::IsDirectory(parent)) return "";
+  return "the tile folder " + path_ + " cannot be made: the folder " + parent + " that would hold it does not exist";
+}
+
+platform::IoStatus TileFolder::Prepare() const {
   platform::IoStatus status = platform::MakeDirectory(path_);
   for (std::size_t layer = 0; layer < std::size(kLayerFolders) && !status.Failed(); ++layer) {
     status = platform::MakeDirectory(path_ + "/" + std::string(kLayerFolders[layer]));
   }
-  if (status.Failed() || !Recorded().empty()) return status;
-  return Keep(Record(), server + "\n", true);
+  return status;
+}
+
+platform::IoStatus TileFolder::RecordServer() const {
+  if (recorded_.exchange(true) || !Recorded().empty()) return platform::IoStatus::Ok();
+  return Write(Record(), server_ + "\n", true);
 }
 
 std::string TileFolder::LayerFile(std::size_t layer, std::string_view tile) const {
@@ -43,6 +61,11 @@ std::string TileFolder::LayerFile(std::size_t layer, std::string_view tile) cons
 }
 
 platform::IoStatus TileFolder::Keep(const std::string& file, std::string_view bytes, bool replace) const {
+  if (const platform::IoStatus status = RecordServer(); status.Failed()) return status;
+  return Write(file, bytes, replace);
+}
+
+platform::IoStatus TileFolder::Write(const std::string& file, std::string_view bytes, bool replace) const {
   // Another run on the folder may have kept the same tile meanwhile: its copy
   // is as good, and Windows refuses to replace a file that run may be reading.
   if (!replace && platform::IsExistingFile(file)) return platform::IoStatus::Ok();

@@ -17,6 +17,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def log_message(self, *args):
         pass
 
+    def setup(self):
+        super().setup()
+        with self.server.lock:
+            self.server.open_connections += 1
+            self.server.most_connections = max(self.server.most_connections, self.server.open_connections)
+
+    def finish(self):
+        with self.server.lock:
+            self.server.open_connections -= 1
+        super().finish()
+
     def do_GET(self):
         server = self.server
         path = urllib.parse.urlsplit(self.path).path
@@ -27,6 +38,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if server.delay:
             time.sleep(server.delay)
         getattr(self, "answer_" + action.split(":")[0])(path, *action.split(":")[1:])
+
+    def do_CONNECT(self):
+        """As a proxy asked for a tunnel to an https server: refused, as the script "CONNECT" says."""
+        with self.server.lock:
+            self.server.requests.append((time.monotonic(), "CONNECT " + self.path, dict(self.headers)))
+            script = self.server.scripts.get("CONNECT")
+            status = int((script.pop(0) if script else "status:502").split(":")[1])
+        self.send(status, b"no tunnel", "text/plain")
+        self.close_connection = True
 
     def send(self, status, body=b"", content_type="image/png", headers=()):
         self.send_response(status)
@@ -84,6 +104,7 @@ class TileServer(http.server.ThreadingHTTPServer):
             self.socket = context.wrap_socket(self.socket, server_side=True)
         self.lock, self.stalled, self.release = threading.Lock(), threading.Event(), threading.Event()
         self.tiles, self.scripts, self.requests, self.delay, self.modified = {}, {}, [], 0.0, {}
+        self.most_connections = self.open_connections = 0
         threading.Thread(target=self.serve_forever, daemon=True).start()
 
     def handle_error(self, request, client_address):
@@ -96,6 +117,7 @@ class TileServer(http.server.ThreadingHTTPServer):
             self.tiles.update({"/moved" + p: t for p, t in tiles.items()})
             self.scripts = {path: list(actions) for path, actions in (scripts or {}).items()}
             self.requests, self.delay = [], delay
+            self.most_connections = self.open_connections = 0
             self.stalled.clear()
             self.release.clear()
 
