@@ -328,6 +328,7 @@ def all_cases():
     ]
 
 
+BIG = {(0x7EB1 + 8 * c, 0x8041 + 8 * r): (SOLID[(c + r) % 4], None, None) for c in range(4) for r in range(4)}
 ALL_PATHS = sorted(path(layer, tile) for tile in STOCK for layer in LAYERS)
 WEST = {NW: STOCK[NW], SW: STOCK[SW]}
 # Row 0 of small values that alternate across it, so that its filter looks up, to the row above the first; many
@@ -412,7 +413,8 @@ def server_and_folder_cases():
                 requests=lambda log: len(log) < 2 * len(ALL_PATHS)),  # not every file tried again
         *[MapCase(f"https through a proxy that refuses the tunnel with {code}: stopped at once",
                   args=["--server", "https://tiles.example.com", *KEYS], env={"https_proxy": "PROXY"}, status=1,
-                  files={}, scripts={"CONNECT": [f"status:{code}"] * 40}, needs={"posix": "libcurl's tunnel report"},
+                  files={}, scripts={"CONNECT": [f"status:{code}"] * 40},
+                  needs={"posix": "Wine's WinHTTP takes a refused tunnel for a secure channel that failed (and stops)"},
                   stderr=re.compile(re.escape(lines(KEYS_LINE.replace("http:", "https:")) + "rastrel-map: the download "
                                               "stopped: the proxy ") + r"http://127\.0\.0\.1:\d+" + re.escape(
                       f" refused the tunnel with {code}{tail}") + r"https://tiles\.example\.com/\S+\)?\n"),
@@ -423,6 +425,10 @@ def server_and_folder_cases():
         MapCase("--connections 3 --streams 32 over HTTP/1.1: at most 3 connections at once", delay=0.05,
                 args=["--connections", "3", "--streams", "32", *KEYS], stderr=made(DOWNLOAD.format(12, 12, 0, 5).replace(
                     "2 connections", "3 connections")), counted=lambda s: s.most_connections == 3),
+        MapCase("--rate 20/s over HTTP/1.1: no second holds more", args=["--rate", "20/s", "--keys", "7eb1", "7ec9", "8041",
+                                                                           "8059", "m"], served=served(BIG), stderr=None,
+                files={**cache(BIG), "m.map": ANY, "m.png": ANY}, requests=lambda log: len(log) == 48 and
+                most_in_a_second(t for t, _, _ in log) <= 20 and log[-1][0] - log[0][0] >= 47 / 20 - 0.1),
         MapCase("--server=URL, --connections=1", args=["--server=http://tiles.example.com", "--connections=1", *KEYS],
                 stderr=made(DOWNLOAD.format(12, 12, 0, 5).replace("2 connections", "1 connection"))),
         # The longest name whose files can all be written: its calibration within 259 characters, its work files within
@@ -635,7 +641,7 @@ def most_in_a_second(times, window=0.98):
 def http2_cases():
     port = H2_SERVER.server_port if H2_SERVER else 1
     base, needs = f"https://localhost:{port}", {"h2": "no HTTP/2 test server here (python3-h2, openssl; not under Wine)"}
-    big = block(4, 4, lambda c, r: (SOLID[(c + r) % 4], None, None))  # 48 files, 32 of them overlays missing
+    big = BIG
     big_keys = ["--keys", "7eb1", "7ec9", "8041", "8059", "m"]
 
     def case(name, stock=STOCK, args=(), connections=2, stderr=True, **given):
