@@ -34,6 +34,19 @@ void TrustNamedAuthorities(CURL* handle) {
   if (const char* folder = Environment("SSL_CERT_DIR")) curl_easy_setopt(handle, CURLOPT_CAPATH, folder);
 }
 
+// The authorities a certificate was checked against, as words for its line.
+std::string AuthoritiesTrusted() {
+  if (const char* bundle = Environment("CURL_CA_BUNDLE")) return std::string("those of CURL_CA_BUNDLE ") + bundle;
+  const char* file = Environment("SSL_CERT_FILE");
+  const char* folder = Environment("SSL_CERT_DIR");
+  if (file == nullptr && folder == nullptr) return "the system's";
+  std::string named = "those of";
+  if (file != nullptr) named.append(" SSL_CERT_FILE ").append(file);
+  if (file != nullptr && folder != nullptr) named += " and";
+  if (folder != nullptr) named.append(" SSL_CERT_DIR ").append(folder);
+  return named;
+}
+
 // The proxy that libcurl takes for a URL, as it names it, for messages.
 std::string ProxyOf(const std::string& url) {
   const bool secure = url.starts_with("https:");
@@ -86,6 +99,7 @@ void Describe(CURL* handle, CURLcode code, Job& job) {
   answer.outcome = job.too_large ? Outcome::kTooLarge : OutcomeOf(code);
   answer.error = job.error[0] != '\0' ? job.error : curl_easy_strerror(code);
   curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &answer.status);
+  if (answer.outcome == Outcome::kUntrusted) answer.error += " (authorities trusted: " + AuthoritiesTrusted() + ")";
   long tunnel = 0;
   curl_easy_getinfo(handle, CURLINFO_HTTP_CONNECTCODE, &tunnel);
   if (code != CURLE_OK && tunnel >= 300) {

@@ -243,7 +243,9 @@ class Session {
     }
     if (error != ERROR_SUCCESS) {
       answer.outcome = stop_() ? Outcome::kStopped : OutcomeOf(error);
-      answer.error = answer.outcome == Outcome::kUntrusted ? SecureProblem(error) : WindowsError(error);
+      answer.error = answer.outcome == Outcome::kUntrusted
+                         ? SecureProblem(error) + " (authorities trusted: those of Windows' certificate store)"
+                         : WindowsError(error);
     }
     return answer;
   }

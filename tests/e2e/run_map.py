@@ -628,7 +628,9 @@ def https_cases():
                 args=["--server", f"https://127.0.0.1:{port}", *KEYS], status=1, files={},
                 requests=lambda log: log == [], needs={"tls": no_tls}, stderr=re.compile(re.escape(lines(
                     keys_from(f"https://127.0.0.1:{port}")) + "rastrel-map: the download stopped: no trusted connection "
-                    f"to https://127.0.0.1:{port}: ") + r"[^\n]+\n")),
+                    f"to https://127.0.0.1:{port}: ") + r"[^\n]+ \(authorities trusted: " + (
+                    r"those of Windows' certificate store" if WINDOWS else re.escape(f"those of CURL_CA_BUNDLE {AUTHORITY}"))
+                    + r"\)\n")),
     ]
 
 
