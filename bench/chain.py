@@ -6,8 +6,10 @@ rastrel-map was before it became one program (taken from git history) and by ras
 fetching the same files alone, and again from noisier tiles (RGB bases of about 130 KB); then 64 x 64 tiles
 already in the tile folder by the script and by rastrel-map, with peak memory, peak disk beside the tiles and the
 PNG's size against pnmtopng's for the same image, and by rastrel-map --ozf2 (with the OZF2 image's error against the
-PNG, and Netpbm's median cut's); and the merge alone, rastrel-merge on one core against merge_fn.sh. It
-prints CONTRIBUTING.md's section "The chain", and with --write puts it there."""
+PNG, and Netpbm's median cut's); and the merge alone, rastrel-merge on one core against merge_fn.sh; then the
+download over HTTP/2 from a loopback server with TLS (16 x 16 tiles at 20 and 100 ms, 64 x 64 at 20 ms) by
+rastrel-map, against rastrel-map over HTTP/1.1 and the curl tool fetching the same files. It prints CONTRIBUTING.md's
+sections "The chain" and "Many requests at once", and with --write puts them there; --http2 runs the last alone."""
 import http.server
 import os
 import re
@@ -180,8 +182,101 @@ def merge_alone(prefix, work, env):
     return native, (time.perf_counter() - start) / 64
 
 
+def urls_of(keys, base):
+    xstart, xstop, ystart, ystop = (int(k, 16) for k in keys.split())
+    return [f"{base}/{layer}/13_{x:x}000_{y:x}000" for y in range(ystop, ystart - 1, -8)
+            for x in range(xstart, xstop + 1, 8) for layer in LAYERS]
+
+
+def curl_parallel(keys, base, at_once, cwd, env, http2):
+    """The curl tool fetching every file of the block to /dev/null, `at_once` at a time."""
+    Path(cwd, "urls").write_text("".join(f'url = "{u}"\noutput = "/dev/null"\n' for u in urls_of(keys, base)))
+    start = time.perf_counter()
+    subprocess.run(["curl", "-s", "--fail", "--parallel", "--parallel-max", str(at_once),
+                    "--http2" if http2 else "--http1.1", "-K", "urls"], cwd=cwd, env=env, check=True)
+    return None, time.perf_counter() - start, None, None
+
+
+def http2_rows(top, prefix, kinds):
+    """The download over HTTP/2 and over HTTP/1.1 on 2 connections, by rastrel-map and by the curl tool."""
+    sys.path.insert(0, str(ROOT / "tests" / "e2e"))
+    import h2_server
+    import run_map
+    authority, *certificate = run_map.test_authority(top)
+    tiles = {f"/{layer}/13_{x:x}000_{y:x}000": Path(top, "tiles", tile_kind(kinds, layer, f"13_{x:x}000_{y:x}000"))
+             .read_bytes() for layer in LAYERS for x in range(0x7eb1, 0x80aa, 8) for y in range(0x8041, 0x823a, 8)}
+    h2 = h2_server.H2TileServer(certificate)
+    base = f"https://localhost:{h2.server_port}"
+    env = dict(os.environ, PATH=f"{prefix}/bin:{os.environ['PATH']}", CURL_CA_BUNDLE=authority)
+    env.pop("http_proxy", None)
+    rows = []
+    for keys, size, delay in ((SMALL, "16 × 16", 0.02), (SMALL, "16 × 16", 0.1), (LARGE, "64 × 64", 0.02),
+                              (SMALL, "16 × 16", 0.0), (LARGE, "64 × 64", 0.0)):
+        case = f"{size}, {delay * 1000:.0f} ms"
+        h2.reset(tiles, delay=delay)
+        runs = [("rastrel-map, HTTP/2", lambda w: timed_map(f"rastrel-map --server {base}", keys, w, env))]
+        if delay:
+            runs.append(("curl, HTTP/2", lambda w: curl_parallel(keys, base, 32, w, env, True)))
+            server = serve(f"{top}/tiles", kinds, delay)
+            proxied = dict(env, http_proxy=f"http://127.0.0.1:{server.server_port}")
+            runs += [("rastrel-map, HTTP/1.1", lambda w: timed_map("rastrel-map --server http://tiles.example.com",
+                                                                   keys, w, proxied)),
+                     ("curl, HTTP/1.1", lambda w: curl_parallel(keys, "http://tiles.example.com", 2, w, proxied,
+                                                                False))]
+        for name, run in runs:
+            os.makedirs(work := f"{top}/h2-{name.replace(', ', '-').replace('/', '')}-{size[:2]}-{delay}")
+            rows.append((case, name, run(work)))
+        if delay:
+            server.shutdown()
+    return rows
+
+
+def report_http2(rows):
+    lines = ["| tiles, wait a request | run | total s | peak memory KiB |", "|---|---|---|---|"]
+    totals = {}
+    for case, name, (_, total, memory, _) in rows:
+        totals[case, name] = total
+        lines.append(f"| {case} | {name} | {total:.2f} | {'-' if memory is None else f'{memory:,}'} |")
+    ratios = []
+    for size, delay in (("16 × 16", 20), ("16 × 16", 100), ("64 × 64", 20)):
+        case, idle = f"{size}, {delay} ms", f"{size}, 0 ms"
+        ours, goal = totals[case, "rastrel-map, HTTP/2"], max(totals[case, "curl, HTTP/2"],
+                                                              totals[idle, "rastrel-map, HTTP/2"])
+        ratios.append(f"- {case}: over HTTP/2 {ours / totals[case, 'curl, HTTP/2']:.2f} × the curl tool and "
+                      f"{ours / totals[idle, 'rastrel-map, HTTP/2']:.2f} × the run with no wait ({ours / goal:.2f} × the "
+                      f"longer of the two); {totals[case, 'rastrel-map, HTTP/1.1'] / ours:.1f} × faster than over "
+                      f"HTTP/1.1, where it takes {totals[case, 'rastrel-map, HTTP/1.1'] / totals[case, 'curl, HTTP/1.1']:.2f}"
+                      f" × the curl tool on 2 connections.")
+    return f"""
+### Many requests at once
+
+The same run of `python3 bench/chain.py` (or `--http2` for this part alone)
+serves the bench's realistic tiles from a loopback HTTP/2 server with TLS
+(`tests/e2e/h2_server.py`, Python's h2, trusted through a test authority)
+that waits 20 or 100 ms before each answer, and times `rastrel-map` with its
+defaults (2 connections, 32 requests at once) making the map from nothing, the
+curl tool fetching the same files 32 at once over HTTP/2 (`curl --parallel
+--parallel-max 32`, keeping nothing), and both over HTTP/1.1 on 2 connections
+(the bench's plain server, through its proxy; `--parallel-max 2`). The rows at
+0 ms are the work of the join, the least any download can add to.
+
+{chr(10).join(lines)}
+
+{chr(10).join(ratios)}
+"""
+
+
 def main():
     subprocess.run(["cmake", "--workflow", "--preset", "release"], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
+    if "--http2" in sys.argv[1:]:
+        with tempfile.TemporaryDirectory(prefix="rastrel-chain-", dir=os.environ.get("TMPDIR", "/var/tmp")) as top:
+            text = report_http2(http2_rows(top, install(top), draw(f"{top}/tiles")))
+        print(text)
+        if "--write" in sys.argv[1:]:
+            contributing = ROOT / "CONTRIBUTING.md"
+            before = contributing.read_text()
+            contributing.write_text(before[:before.index("\n### Many requests at once\n")] + text)
+        return
     with tempfile.TemporaryDirectory(prefix="rastrel-chain-", dir=os.environ.get("TMPDIR", "/var/tmp")) as top:
         prefix = install(top)
         kinds = draw(f"{top}/tiles")
@@ -218,9 +313,9 @@ def main():
                os.path.getsize(f"{top}/large-rastrel-map--ozf2/bench.ozf2"))
         quality = [ozf2_quality(f"{top}/{folder}", env) for folder in ("rastrel-map-0.0", "noisy-rastrel-map-0.0")]
         native, netpbm = merge_alone(prefix, f"{top}/recipe-0.0", env)
-    text = report(rows, sizes, png, native, netpbm, quality)
+        text = report(rows, sizes, png, native, netpbm, quality) + report_http2(http2_rows(top, prefix, kinds))
     print(text)
-    if sys.argv[1:] == ["--write"]:
+    if "--write" in sys.argv[1:]:
         contributing = ROOT / "CONTRIBUTING.md"
         before = contributing.read_text()
         contributing.write_text(before[:before.index("### The chain\n")] + text)
