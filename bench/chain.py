@@ -192,7 +192,7 @@ def curl_parallel(keys, base, at_once, cwd, env, http2):
     """The curl tool fetching every file of the block to /dev/null, `at_once` at a time."""
     Path(cwd, "urls").write_text("".join(f'url = "{u}"\noutput = "/dev/null"\n' for u in urls_of(keys, base)))
     start = time.perf_counter()
-    subprocess.run(["curl", "-s", "--fail", "--parallel", "--parallel-max", str(at_once),
+    subprocess.run(["curl", "-s", "--no-progress-meter", "--fail", "--parallel", "--parallel-max", str(at_once),
                     "--http2" if http2 else "--http1.1", "-K", "urls"], cwd=cwd, env=env, check=True)
     return None, time.perf_counter() - start, None, None
 

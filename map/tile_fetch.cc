@@ -220,9 +220,8 @@ bool TileFetcher::Pause(std::int64_t seconds) {
   return !Stopping();
 }
 
-// A request at the pace allowed; a 429 pauses every request for
-// `pause_if_refused` seconds, or what the server's Retry-After asks.
-fetch::Answer TileFetcher::Ask(const fetch::Request& request, std::int64_t pause_if_refused, std::uint64_t turn) {
+// A request in its turn, at the pace allowed.
+fetch::Answer TileFetcher::Ask(const fetch::Request& request, std::uint64_t turn) {
   {
     std::unique_lock lock(mutex_);
     if (turn == kTurnWhenAsked) turn = turns_taken_++;
@@ -242,22 +241,31 @@ fetch::Answer TileFetcher::Ask(const fetch::Request& request, std::int64_t pause
     ++turn_serving_;
     paced_.notify_all();
   }
-  fetch::Answer answer = client_->Get(request);
-  std::lock_guard lock(mutex_);
-  if (answer.protocol == fetch::Protocol::kHttp2) pace_.SpeaksHttp2();
-  const std::int64_t pause = answer.retry_after > 0 ? std::min(answer.retry_after, kLongestPause) : pause_if_refused;
-  pace_.Ended(RequestPace::Clock::now(), answer.status == 429, static_cast<double>(pause));
-  paced_.notify_all();
-  return answer;
+  return client_->Get(request);
+}
+
+// Ends a request's turn once its answer is judged, so that a request that
+// stops the run lets no other start.
+TileFetcher::Judged::~Judged() {
+  std::lock_guard lock(fetcher.mutex_);
+  if (http2) fetcher.pace_.SpeaksHttp2();
+  fetcher.pace_.Ended(RequestPace::Clock::now(), refused, static_cast<double>(pause));
+  fetcher.paced_.notify_all();
 }
 
 TileFetcher::Result TileFetcher::FetchOne(const LayerFile& file, std::uint64_t turn, fetch::Answer& received) {
   fetch::Request request{file.url, -1, kLargestTileFile};
   if (settings_.refresh) request.if_modified_since = platform::FileModifiedTime(file.file);
   std::string why;
+  std::int64_t pause = -1;  // before the next try, once this one's turn has ended
   for (int attempt = 1;; ++attempt) {
+    if (pause >= 0 && !Pause(pause)) return Result::kStopped;
     const std::int64_t growing = std::int64_t{1} << (attempt - 1);
-    fetch::Answer answer = Ask(request, growing, attempt == 1 ? turn : kTurnWhenAsked);
+    fetch::Answer answer = Ask(request, attempt == 1 ? turn : kTurnWhenAsked);
+    if (answer.outcome == fetch::Outcome::kStopped) return Result::kStopped;
+    // A 429 pauses every request for what the server's Retry-After asks, or the growing pause.
+    const Judged judged{*this, answer.protocol == fetch::Protocol::kHttp2, answer.status == 429,
+                        answer.retry_after > 0 ? std::min(answer.retry_after, kLongestPause) : growing};
     if (Stopping()) return Result::kStopped;
     const bool answered = answer.outcome == fetch::Outcome::kAnswered;
     const long status = answered ? answer.status : 0;
@@ -298,10 +306,8 @@ TileFetcher::Result TileFetcher::FetchOne(const LayerFile& file, std::uint64_t t
     }
     // A 429 has paused every request already. While every answer so far is
     // the same failure, the pause is short: the run is about to be judged.
-    if (status == 429) continue;
-    if (!Pause(judging ? 0 : answer.retry_after > 0 ? std::min(answer.retry_after, kLongestPause) : growing)) {
-      return Result::kStopped;
-    }
+    pause = status == 429 ? -1 : judging ? 0 : answer.retry_after > 0 ? std::min(answer.retry_after, kLongestPause)
+                                                                       : growing;
   }
   std::lock_guard lock(mutex_);
   counts_.last_failure = why + " for " + file.url;

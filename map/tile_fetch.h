@@ -108,7 +108,14 @@ class TileFetcher {
   void CheckArrivals();
   void Hand(Check check);
   Result FetchOne(const LayerFile& file, std::uint64_t turn, fetch::Answer& received);
-  fetch::Answer Ask(const fetch::Request& request, std::int64_t pause_if_refused, std::uint64_t turn);
+  fetch::Answer Ask(const fetch::Request& request, std::uint64_t turn);
+  // Ends a request's turn as it goes out of scope.
+  struct Judged {
+    TileFetcher& fetcher;
+    bool http2, refused;
+    std::int64_t pause;
+    ~Judged();
+  };
   Result Refused(const fetch::Answer& answer, const std::string& url);
   bool JudgeFailure(long status, const std::string& what, const std::string& url);
   bool Judging() const;
