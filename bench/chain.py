@@ -275,7 +275,9 @@ def main():
         if "--write" in sys.argv[1:]:
             contributing = ROOT / "CONTRIBUTING.md"
             before = contributing.read_text()
-            contributing.write_text(before[:before.index("\n### Many requests at once\n")] + text)
+            marker = "\n### Many requests at once\n"
+            contributing.write_text((before[:before.index(marker)] if marker in before else before.rstrip("\n") + "\n")
+                                    + text)
         return
     with tempfile.TemporaryDirectory(prefix="rastrel-chain-", dir=os.environ.get("TMPDIR", "/var/tmp")) as top:
         prefix = install(top)

@@ -80,6 +80,7 @@ struct Job {
   Answer answer;
   bool too_large = false;
   bool done = false;
+  std::condition_variable ended;  // its caller alone waits for it
   char error[CURL_ERROR_SIZE] = {};
 };
 
@@ -155,7 +156,7 @@ class CurlClient : public Client {
     }
     curl_multi_wakeup(multi_);
     std::unique_lock lock(mutex_);
-    done_.wait(lock, [&] { return job.done; });
+    job.ended.wait(lock, [&] { return job.done; });
     return std::move(job.answer);
   }
 
@@ -193,7 +194,7 @@ class CurlClient : public Client {
     std::erase(active_, handle);
     std::lock_guard lock(mutex_);
     job.done = true;
-    done_.notify_all();
+    job.ended.notify_one();
   }
 
   void StopAll() {
@@ -219,8 +220,8 @@ class CurlClient : public Client {
         job->answer.outcome = Outcome::kStopped;
         job->answer.error = "stopped";
         job->done = true;
+        job->ended.notify_one();
       }
-      if (stopping) done_.notify_all();
       if (quit_) return false;
     }
     if (stopping) return true;
@@ -258,7 +259,6 @@ class CurlClient : public Client {
   CURLM* multi_;
   std::vector<CURL*> active_;  // the driver's alone
   std::mutex mutex_;
-  std::condition_variable done_;
   std::deque<Job*> queued_;
   bool quit_ = false;
   std::thread driver_;

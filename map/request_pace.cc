@@ -16,7 +16,12 @@ RequestPace::RequestPace(unsigned connections, unsigned streams, double per_seco
       limit_(connections_),
       interval_(per_second > 0 ? 1 / per_second : 0) {}
 
-void RequestPace::SpeaksHttp2() { http2_ = true; }
+void RequestPace::SpeaksHttp2() {
+  if (http2_) return;
+  http2_ = true;
+  // A 429 before the first HTTP/2 answer has cut the requests at once already.
+  if (!refused_yet_) limit_ = streams_;
+}
 
 RequestPace::Time RequestPace::Next(Time now) const {
   if (in_flight_ >= limit_) return Time::max();
@@ -39,16 +44,15 @@ void RequestPace::Ended(Time now, bool refused, double pause) {
   if (in_flight_ != 0) --in_flight_;
   const unsigned ceiling = http2_ ? streams_ : connections_;
   if (!refused) {
-    // The rate grows back by one a second. The requests at once double each
-    // time as many have ended well as may be at once, until the first 429;
-    // after it they grow by one.
+    // The rate grows back by one a second, the requests at once by one each
+    // time as many have ended well as may be at once.
     if (throttle_ > 0 && now - last_growth_ >= kSecond) {
       throttle_ += 1;
       last_growth_ = now;
     }
     if (++since_growth_ < limit_) return;
     since_growth_ = 0;
-    limit_ = std::min(refused_yet_ ? limit_ + 1 : 2 * limit_, ceiling);
+    limit_ = std::min(limit_ + 1, ceiling);
     return;
   }
   paused_until_ = std::max(paused_until_, now + std::chrono::duration_cast<Clock::duration>(

@@ -1,6 +1,6 @@
 // When the download may start its next request: no more at once than the
-// connections carry (HTTP/1.1: one each; HTTP/2: the streams allowed, reached
-// as a TCP connection opens its window: doubling each round), no
+// connections carry (HTTP/1.1: one each; HTTP/2: the streams allowed, from
+// the first answer that shows the server speaks it), no
 // faster than the rate the user set, and none while a server that answered
 // 429 wants a pause. A 429 also halves the requests at once and caps the rate
 // at half of what the server was sent in the last second; both grow back
@@ -22,8 +22,7 @@ class RequestPace {
   // `per_second` 0: no rate set.
   RequestPace(unsigned connections, unsigned streams, double per_second);
 
-  // The server speaks HTTP/2: up to `streams` at once from now on, reached
-  // by doubling as answers come.
+  // The server speaks HTTP/2: up to `streams` at once from now on.
   void SpeaksHttp2();
   // When the next request may start: `now` or earlier when it may start at
   // once, Time::max() while as many are in flight as may be.

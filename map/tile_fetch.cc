@@ -117,7 +117,7 @@ void TileFetcher::Stop(std::string why) {
   room_.notify_all();
   arrived_.notify_all();
   check_room_.notify_all();
-  paced_.notify_all();
+  for (const auto& [turn, waiting] : turns_waiting_) waiting->notify_one();
 }
 
 // Under the lock: lists the files of the next row.
@@ -225,8 +225,12 @@ fetch::Answer TileFetcher::Ask(const fetch::Request& request, std::uint64_t turn
   {
     std::unique_lock lock(mutex_);
     if (turn == kTurnWhenAsked) turn = turns_taken_++;
+    // Woken alone when its turn may come: many wait.
+    std::condition_variable mine;
+    turns_waiting_[turn] = &mine;
     for (;;) {
       if (Stopping()) {
+        turns_waiting_.erase(turn);
         fetch::Answer stopped;
         stopped.outcome = fetch::Outcome::kStopped;
         return stopped;
@@ -235,11 +239,12 @@ fetch::Answer TileFetcher::Ask(const fetch::Request& request, std::uint64_t turn
       const auto next = turn == turn_serving_ ? pace_.Next(now) : RequestPace::Time::max();
       if (next <= now) break;
       // Woken each tenth of a second too: a signal sets no condition.
-      paced_.wait_until(lock, std::min(next, now + std::chrono::milliseconds(100)));
+      mine.wait_until(lock, std::min(next, now + std::chrono::milliseconds(100)));
     }
+    turns_waiting_.erase(turn);
     pace_.Started(RequestPace::Clock::now());
     ++turn_serving_;
-    paced_.notify_all();
+    WakeTurn();
   }
   return client_->Get(request);
 }
@@ -250,7 +255,13 @@ TileFetcher::Judged::~Judged() {
   std::lock_guard lock(fetcher.mutex_);
   if (http2) fetcher.pace_.SpeaksHttp2();
   fetcher.pace_.Ended(RequestPace::Clock::now(), refused, static_cast<double>(pause));
-  fetcher.paced_.notify_all();
+  fetcher.WakeTurn();
+}
+
+// Under the lock: wakes the request whose turn is next, if it waits.
+void TileFetcher::WakeTurn() {
+  const auto waiting = turns_waiting_.find(turn_serving_);
+  if (waiting != turns_waiting_.end()) waiting->second->notify_one();
 }
 
 TileFetcher::Result TileFetcher::FetchOne(const LayerFile& file, std::uint64_t turn, fetch::Answer& received) {

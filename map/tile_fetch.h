@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -141,11 +142,13 @@ class TileFetcher {
   std::atomic<bool> stopping_{false};
   std::atomic<bool> server_answered_{false};
   RequestPace pace_;
+  void WakeTurn();
   // Requests start in the order their turns were taken: files in the order listed.
   std::uint64_t turns_taken_ = 0, turn_serving_ = 0;
   std::unique_ptr<fetch::Client> client_;
   mutable std::mutex mutex_;
-  std::condition_variable settled_, room_, arrived_, check_room_, paced_;
+  std::condition_variable settled_, room_, arrived_, check_room_;
+  std::map<std::uint64_t, std::condition_variable*> turns_waiting_;
   std::deque<Check> arrivals_;
   bool connections_done_ = false;
   std::vector<std::thread> requesters_, checkers_;
