@@ -112,6 +112,7 @@ class MapRun {
   void CleanUp();
   int Interrupted();
   std::string TilesKept() const;
+  std::string StaleFiles() const;
   void MakeFolders() const;
   std::string Status(const TileFetcher& fetcher, std::chrono::steady_clock::time_point started) const;
   std::string Work(const std::string& file) const { return work_ + "/" + file; }
@@ -289,6 +290,25 @@ void MapRun::Convert(const std::string& ending, const std::vector<std::string>& 
   progress_.Say("made " + name_ + "." + ending);
 }
 
+// The files of this map's name that the run did not make, which NAME.map no
+// longer matches: the other image, a GeoTIFF or MBTiles file of an earlier
+// run. They stay (they are the user's), and the last line names them.
+std::string MapRun::StaleFiles() const {
+  std::vector<std::string> stale;
+  const std::pair<std::string, bool> files[] = {{name_ + ".png", !options_.ozf2},
+                                                {name_ + ".ozf2", options_.ozf2},
+                                                {name_ + ".tif", options_.geotiff},
+                                                {name_ + ".mbtiles", options_.mbtiles}};
+  for (const auto& [file, made] : files) {
+    if (!made && platform::IsExistingFile(file)) stale.push_back(file);
+  }
+  std::string text;
+  for (std::size_t i = 0; i < stale.size(); ++i) {
+    text += (i == 0 ? "" : i + 1 == stale.size() ? " and " : ", ") + stale[i];
+  }
+  return text;
+}
+
 // What a run leaves besides the maps: the complete tiles, nothing else.
 void MapRun::CleanUp() {
   if (image_) image_->CleanUp();
@@ -366,6 +386,9 @@ int MapRun::Run() {
   }
   if (counts_.gone != 0) {
     last += FormatText("; the server no longer has %d of the tile files kept, whose copies are drawn", {counts_.gone});
+  }
+  if (const std::string stale = StaleFiles(); !stale.empty()) {
+    last += "; left from earlier runs, not made from this " + name_ + ".map: " + stale;
   }
   progress_.Say(last);
   return 0;

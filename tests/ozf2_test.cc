@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <cstring>
+#include <functional>
 #include <random>
 #include <set>
 
@@ -166,6 +167,58 @@ TEST(Ozf2Writer, RandomImagesMapIntoTheirPalettesAndTheirTilesDecode) {
       ASSERT_EQ(uncompress(indices, &size, reinterpret_cast<const Bytef*>(file.data() + begin), end - begin), Z_OK);
       ASSERT_EQ(size, 4096u) << round;
     }
+  }
+}
+
+// Each kind of map's tiles deflated within a share of zlib's best (level 9,
+// a 32 KiB window) for the same indices, a few bytes a tile for the stream's
+// frame aside (Huffman coding alone takes 20 times the best of the
+// first two); the edge tiles' padding repeats, and must be matched too.
+TEST(Ozf2Writer, TilesComeWithinAShareOfZlibsBest) {
+  std::mt19937 random(7);
+  const struct {
+    const char* kind;
+    std::uint32_t width, height;
+    std::function<std::uint32_t(std::uint32_t x, std::uint32_t y)> colour;
+    double share;
+  } cases[] = {
+      {"flat", 256, 256, [](std::uint32_t, std::uint32_t) { return 0xE0F0D0u; }, 1.5},
+      {"blocks", 256, 256, [](std::uint32_t x, std::uint32_t y) { return 0x101010u * ((x / 8 + y / 8) % 4); }, 1.6},
+      {"fields and lines", 256, 256,
+       [&](std::uint32_t x, std::uint32_t y) {
+         const bool line = (x + 2 * y) % 37 < 3;
+         return line ? 0xC02020u : 0x204080u * (x / 40 + 3 * (y / 48)) % 7 + (random() % 8 == 0);
+       },
+       1.4},
+      {"noise", 256, 256, [&](std::uint32_t, std::uint32_t) { return 0x010101u * (random() % 200); }, 1.02},
+      {"edge tiles", 70, 70, [](std::uint32_t x, std::uint32_t y) { return 0x204060u * ((x / 5 + y / 7) % 3); }, 1.6},
+  };
+  for (const auto& c : cases) {
+    std::vector<unsigned char> rgb;
+    for (std::uint32_t y = 0; y < c.height; ++y) {
+      for (std::uint32_t x = 0; x < c.width; ++x) AddPixel(rgb, c.colour(x, y));
+    }
+    ColourSurvey survey(1);
+    survey.Take(rgb.data(), c.width, c.height, 1);
+    std::string file;
+    Ozf2Writer writer({{c.width, c.height, 100}}, 2, [&](std::string_view bytes) { file += bytes; });
+    RowSink& level = writer.Level(0, survey.Palette());
+    level.AddRows(rgb.data(), c.height);
+    level.Finish();
+    writer.Finish();
+    const std::uint32_t header = Le32(file, Le32(file, file.size() - 4));
+    const std::uint32_t tiles = (c.width + 63) / 64 * ((c.height + 63) / 64);
+    std::size_t ours = 0, best = 0;
+    for (std::uint32_t t = 0; t < tiles; ++t) {
+      const std::uint32_t begin = Le32(file, header + 1036 + 4 * t), end = Le32(file, header + 1040 + 4 * t);
+      unsigned char indices[4096], again[5000];
+      uLongf size = sizeof indices, packed = sizeof again;
+      ASSERT_EQ(uncompress(indices, &size, reinterpret_cast<const Bytef*>(file.data() + begin), end - begin), Z_OK);
+      ASSERT_EQ(compress2(again, &packed, indices, size, 9), Z_OK);
+      ours += end - begin;
+      best += packed;
+    }
+    EXPECT_LE(static_cast<double>(ours), c.share * static_cast<double>(best) + 4.0 * tiles) << c.kind;
   }
 }
 

@@ -583,7 +583,24 @@ def ozf2_cases():
     keys = ["--ozf2", "--keys", "7eb1", "7ec9", "8041", "8179", "m"]
     tall_made = {**cache(tall_solid), "m.map": lambda data: b"\r\nm.ozf2\r\n" in data,
                  "m.ozf2": lambda data: data[18:26] == struct.pack("<II", 1024, 10240)}
+    def left(first, then, names):
+        """A run with `first` options, then one with `then`: its last line names the files left from the first."""
+        tail = re.compile(r"(?s).*made from 4 tiles;[^\n]*" + re.escape(
+            "; left from earlier runs, not made from this m.map: " + names) + r"\n")
+        made = lambda options: {"m.ozf2" if "--ozf2" in options else "m.png": ANY,
+                                **({"m.tif": ANY} if "--geotiff" in options else {})}
+        needs = {"gdal": "GDAL's gdalinfo is not installed", "posix": "no GDAL for Windows here"} if any(
+            "--geotiff" in o for o in (first, then)) else {}
+        return MapCase(f"{' '.join(first) or 'plain'}, then {' '.join(then) or 'plain'}: {names} named as left",
+                       args=[*first, *KEYS], stderr=None, files={**cache(), "m.map": ANY, **made(first)}, needs=needs,
+                       then=MapCase("then", args=[*then, *KEYS], stderr=tail,
+                                    files={**cache(), "m.map": ANY, **made(first), **made(then)}))
     return [
+        left([], ["--ozf2"], "m.png"),
+        left(["--ozf2"], [], "m.ozf2"),
+        left(["--geotiff"], ["--ozf2"], "m.png and m.tif"),
+        left(["--ozf2", "--geotiff"], [], "m.ozf2 and m.tif"),
+        left(["--ozf2", "--geotiff"], ["--geotiff"], "m.ozf2"),
         MapCase("--ozf2: a full disk under the OZF2 image", args=["--ozf2", *KEYS], before={
             **cache(), "m_tiles/m.ozf2": cases.FULL}, status=1, files=cache(), needs={
             "posix": "POSIX errors", "dev_full": "no /dev/full to link to here"}, stderr=lines(
