@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "map_options.h"
+
 namespace rastrel {
 namespace {
 
@@ -30,6 +32,15 @@ TEST(RequestPace, HttpOneKeepsToTheConnectionsHttpTwoToTheStreams) {
   for (int i = 0; i < 8; ++i) pace.Ended(kStart, false, 0);
   EXPECT_EQ(StartAll(pace, kStart), 8u) << "never beyond the streams";
   EXPECT_EQ(pace.MostAtOnce(), 8u);
+}
+
+TEST(ParseRate, TakesRequestsASecondAMinuteOrAnHour) {
+  const struct {
+    const char* text;
+    double per_second;  // 0: refused
+  } cases[] = {{"10/s", 10}, {"120/m", 2}, {"7200/h", 2}, {"999999/s", 999999}, {"0/s", 0}, {"10/d", 0},
+               {"10", 0}, {"/s", 0}, {"1.5/s", 0}, {"-1/s", 0}, {"1234567/s", 0}, {"10/S", 0}};
+  for (const auto& c : cases) EXPECT_DOUBLE_EQ(ParseRate(c.text), c.per_second) << c.text;
 }
 
 TEST(RequestPace, ARateSpacesTheStarts) {
