@@ -187,14 +187,23 @@ class CurlClient : public Client {
     return handle;
   }
 
-  // Ends a transfer and hands its caller the answer.
-  void End(CURL* handle, Job& job) {
-    curl_multi_remove_handle(multi_, handle);
-    curl_easy_cleanup(handle);
-    std::erase(active_, handle);
+  // Hands a job's caller its answer.
+  void Done(Job& job) {
     std::lock_guard lock(mutex_);
     job.done = true;
     job.ended.notify_one();
+  }
+
+  void Stopped(Job& job) {
+    job.answer.outcome = Outcome::kStopped;
+    job.answer.error = "stopped";
+    Done(job);
+  }
+
+  void End(CURL* handle) {
+    curl_multi_remove_handle(multi_, handle);
+    curl_easy_cleanup(handle);
+    std::erase(active_, handle);
   }
 
   void StopAll() {
@@ -202,35 +211,30 @@ class CurlClient : public Client {
       CURL* handle = active_.back();
       Job* job = nullptr;
       curl_easy_getinfo(handle, CURLINFO_PRIVATE, &job);
-      job->answer.outcome = Outcome::kStopped;
-      job->answer.error = "stopped";
-      End(handle, *job);
+      End(handle);
+      Stopped(*job);
     }
   }
 
-  // Takes the requests queued; false once the client closes.
+  // Takes the requests queued, or stops them; false once the client closes.
   bool Admit(bool stopping) {
     std::deque<Job*> taken;
+    bool quit = false;
     {
       std::lock_guard lock(mutex_);
       taken.swap(queued_);
-      if (quit_) stopping = true;
-      for (Job* job : taken) {
-        if (!stopping) continue;
-        job->answer.outcome = Outcome::kStopped;
-        job->answer.error = "stopped";
-        job->done = true;
-        job->ended.notify_one();
-      }
-      if (quit_) return false;
+      quit = quit_;
     }
-    if (stopping) return true;
     for (Job* job : taken) {
+      if (stopping || quit) {
+        Stopped(*job);
+        continue;
+      }
       CURL* handle = Prepare(*job);
       active_.push_back(handle);
       curl_multi_add_handle(multi_, handle);
     }
-    return true;
+    return !quit;
   }
 
   void Drive() {
@@ -246,7 +250,8 @@ class CurlClient : public Client {
         Job* job = nullptr;
         curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &job);
         Describe(message->easy_handle, message->data.result, *job);
-        End(message->easy_handle, *job);
+        End(message->easy_handle);
+        Done(*job);
       }
       // Woken by a new request; else a stop is seen within a tenth of a second.
       curl_multi_poll(multi_, nullptr, 0, 100, nullptr);

@@ -237,14 +237,13 @@ void TextSink::Close() {
 
 bool IsExistingFile(const std::string& name) { return platform::IsExistingFile(name); }
 
-bool IsUsableFileName(std::string_view name, std::string_view ending) {
-  constexpr std::size_t kMaxName = 259;
+bool IsUsableFileName(std::string_view name, std::string_view ending, std::size_t longest) {
   constexpr std::size_t kMaxPart = 255;
   // The system would stop at a NUL and open another file than the one named.
   if (name.find('\0') != std::string_view::npos) return false;
   const std::size_t last_separator = name.find_last_of(platform::PathSeparators());
   const std::size_t part = last_separator == std::string_view::npos ? name.size() : name.size() - last_separator - 1;
-  return name.size() + ending.size() <= kMaxName && part + ending.size() <= kMaxPart;
+  return name.size() + ending.size() <= longest && part + ending.size() <= kMaxPart;
 }
 
 // ---- Fatal report ------------------------------------------------------

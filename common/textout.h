@@ -179,12 +179,13 @@ class TextSink {
 bool IsExistingFile(const std::string& name);
 
 // Whether a file may have the name `name` followed by `ending` (an ending
-// with no folder separator and no NUL): no NUL byte, at most 259 characters,
+// with no folder separator and no NUL): no NUL byte, at most `longest`
+// characters (259 by default, as on Windows without the long-path prefix),
 // and its last part (after the platform's last folder separator) at most 255,
 // the limit of the file systems in use. Other names are refused with
 // "Invalid filename" before the system is asked. The two are judged without
 // being joined, so a huge typed name is never copied to be refused.
-bool IsUsableFileName(std::string_view name, std::string_view ending = {});
+bool IsUsableFileName(std::string_view name, std::string_view ending = {}, std::size_t longest = 259);
 
 // ---- Fatal report ------------------------------------------------------
 

@@ -302,11 +302,7 @@ std::string MapRun::StaleFiles() const {
   for (const auto& [file, made] : files) {
     if (!made && platform::IsExistingFile(file)) stale.push_back(file);
   }
-  std::string text;
-  for (std::size_t i = 0; i < stale.size(); ++i) {
-    text += (i == 0 ? "" : i + 1 == stale.size() ? " and " : ", ") + stale[i];
-  }
-  return text;
+  return ListText(stale);
 }
 
 // What a run leaves besides the maps: the complete tiles, nothing else.

@@ -7,6 +7,7 @@
 #include "calibration.h"
 #include "parallel.h"
 #include "png_read.h"
+#include "progress.h"
 #include "textout.h"
 #include "tile_merge.h"
 
@@ -31,11 +32,9 @@ std::string Percent(float percent) {
 
 // "100, 25 and 7.32 %"
 std::string Zooms(const std::vector<ZoomLevel>& zooms) {
-  std::string text;
-  for (std::size_t n = 0; n < zooms.size(); ++n) {
-    text += (n == 0 ? "" : n + 1 == zooms.size() ? " and " : ", ") + Percent(zooms[n].percent);
-  }
-  return text + " %";
+  std::vector<std::string> percents;
+  for (const ZoomLevel& zoom : zooms) percents.push_back(Percent(zoom.percent));
+  return ListText(percents) + " %";
 }
 
 }  // namespace

@@ -104,17 +104,11 @@ void TakeBox(const std::vector<std::string>& given, int remainder, MapOptions& o
                       KeyText(block.ystop);
 }
 
-// Whether the system can open a file of this name: no part of it longer than
+// Whether the system can open a file of this name: its last part at most
 // 255 bytes, the whole within the system's limit (4095 bytes on Linux, 259
 // characters on Windows).
-bool CanName(const std::string& name) {
-  if (name.find('\0') != std::string::npos || name.size() > platform::LongestPathName()) return false;
-  std::size_t part = 0;
-  for (const char c : name) {
-    part = platform::PathSeparators().find(c) != std::string_view::npos ? 0 : part + 1;
-    if (part > 255) return false;
-  }
-  return true;
+bool CanName(const std::string& name, std::string_view ending) {
+  return IsUsableFileName(name, ending, platform::LongestPathName());
 }
 
 // Every file a run writes must be possible: its longest names are the work
@@ -125,10 +119,11 @@ void CheckNames(const std::string& name, const std::string& tiles) {
     Refuse("the map name '" + name + "' holds a folder: run rastrel-map in the map's folder, with a name alone");
   }
   // In NAME_tiles, the work files' names are the longer ones.
-  if (!CanName(name + "_tiles/" + name + ".palette.png") || !IsUsableFileName(MapImage::CalibrationWork(name + "_tiles"))) {
+  // The calibration's writer takes paths within 259 characters alone.
+  if (!CanName(name + "_tiles/" + name, ".palette.png") || !IsUsableFileName(MapImage::CalibrationWork(name + "_tiles"))) {
     Refuse("the map name '" + name + "' is too long for the names of its files");
   }
-  if (!CanName(TileFolder(tiles, true).LongestFileName())) {
+  if (!CanName(TileFolder(tiles, true).LongestFileName(), "")) {
     Refuse("the tile folder '" + tiles + "' has too long a name for the names of its tiles");
   }
 }

@@ -6,6 +6,14 @@
 
 namespace rastrel {
 
+std::string ListText(const std::vector<std::string>& items) {
+  std::string text;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    text += (i == 0 ? "" : i + 1 == items.size() ? " and " : ", ") + items[i];
+  }
+  return text;
+}
+
 namespace {
 
 void Write(const std::string& text) { platform::WriteStderr(text.data(), text.size()); }

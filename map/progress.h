@@ -7,8 +7,12 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace rastrel {
+
+// "a", "a and b", "a, b and c".
+std::string ListText(const std::vector<std::string>& items);
 
 class Progress {
  public:

@@ -20,7 +20,7 @@ void RequestPace::SpeaksHttp2() {
   if (http2_) return;
   http2_ = true;
   // A 429 before the first HTTP/2 answer has cut the requests at once already.
-  if (!refused_yet_) limit_ = streams_;
+  if (last_cut_ == Time{}) limit_ = streams_;
 }
 
 RequestPace::Time RequestPace::Next(Time now) const {
@@ -61,11 +61,10 @@ void RequestPace::Ended(Time now, bool refused, double pause) {
   // The other requests of the same moment were refused for the same excess.
   if (last_cut_ != Time{} && now - last_cut_ < kSecond) return;
   last_cut_ = last_growth_ = now;
-  refused_yet_ = true;
   limit_ = std::max(1u, limit_ / 2);
   while (!recent_.empty() && recent_.front() <= now - kSecond) recent_.pop_front();
   const double sent = static_cast<double>(std::max<std::size_t>(recent_.size(), 1));
-  throttle_ = std::max(0.5, throttle_ > 0 ? std::min(throttle_, sent) / 2 : sent / 2);
+  throttle_ = std::max(0.5, (throttle_ > 0 ? std::min(throttle_, sent) : sent) / 2);
 }
 
 }  // namespace rastrel

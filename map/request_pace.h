@@ -37,7 +37,7 @@ class RequestPace {
 
  private:
   unsigned connections_, streams_, limit_;
-  bool http2_ = false, refused_yet_ = false;
+  bool http2_ = false;
   unsigned in_flight_ = 0, most_ = 0;
   std::size_t since_growth_ = 0;
   std::chrono::duration<double> interval_;  // the user's rate, 0 for none

@@ -67,8 +67,7 @@ void TileFetcher::Start() {
   if (counts_.wanted == 0) return;
   client_ = fetch::Open({settings_.user_agent, settings_.connections, settings_.streams}, [this] { return Stopping(); });
   // A thread for each request that may be in flight; the pace decides how many are.
-  const std::size_t requesters = std::min<std::size_t>(std::max(settings_.streams, settings_.connections),
-                                                       counts_.wanted);
+  const std::size_t requesters = std::min<std::size_t>(MostInFlight(), counts_.wanted);
   for (std::size_t i = 0; i < requesters; ++i) requesters_.emplace_back(&TileFetcher::Work, this);
   for (unsigned i = 0; i < std::max(settings_.checkers, 1u); ++i) checkers_.emplace_back(&TileFetcher::CheckArrivals, this);
 }
@@ -84,7 +83,7 @@ void TileFetcher::Finish() {
   client_.reset();
   {
     std::lock_guard lock(mutex_);
-    connections_done_ = true;
+    requesters_done_ = true;
     arrived_.notify_all();
   }
   for (std::thread& checker : checkers_) checker.join();
@@ -188,7 +187,7 @@ void TileFetcher::Work() {
 // Waits while the checks are this far behind: what waits is held in memory.
 void TileFetcher::Hand(Check check) {
   std::unique_lock lock(mutex_);
-  while (arrivals_.size() >= std::size_t{std::max(settings_.streams, settings_.connections)} && !Stopping()) {
+  while (arrivals_.size() >= MostInFlight() && !Stopping()) {
     check_room_.wait_for(lock, std::chrono::seconds(1));
   }
   arrivals_.push_back(std::move(check));
@@ -198,7 +197,7 @@ void TileFetcher::Hand(Check check) {
 void TileFetcher::CheckArrivals() {
   for (;;) {
     std::unique_lock lock(mutex_);
-    while (arrivals_.empty() && !connections_done_ && !Stopping()) arrived_.wait_for(lock, std::chrono::seconds(1));
+    while (arrivals_.empty() && !requesters_done_ && !Stopping()) arrived_.wait_for(lock, std::chrono::seconds(1));
     if (Stopping() || arrivals_.empty()) return;
     Check check = std::move(arrivals_.front());
     arrivals_.pop_front();
@@ -274,9 +273,9 @@ TileFetcher::Result TileFetcher::FetchOne(const LayerFile& file, std::uint64_t t
     const std::int64_t growing = std::int64_t{1} << (attempt - 1);
     fetch::Answer answer = Ask(request, attempt == 1 ? turn : kTurnWhenAsked);
     if (answer.outcome == fetch::Outcome::kStopped) return Result::kStopped;
-    // A 429 pauses every request for what the server's Retry-After asks, or the growing pause.
-    const Judged judged{*this, answer.protocol == fetch::Protocol::kHttp2, answer.status == 429,
-                        answer.retry_after > 0 ? std::min(answer.retry_after, kLongestPause) : growing};
+    const std::int64_t wait = answer.retry_after > 0 ? std::min(answer.retry_after, kLongestPause) : growing;
+    // A 429 pauses every request for that time.
+    const Judged judged{*this, answer.protocol == fetch::Protocol::kHttp2, answer.status == 429, wait};
     if (Stopping()) return Result::kStopped;
     const bool answered = answer.outcome == fetch::Outcome::kAnswered;
     const long status = answered ? answer.status : 0;
@@ -289,9 +288,7 @@ TileFetcher::Result TileFetcher::FetchOne(const LayerFile& file, std::uint64_t t
       Stop("cannot reach the server for " + file.url + ": " + answer.error);
       return Result::kStopped;
     }
-    if (answer.outcome == fetch::Outcome::kProxyRefused && Refused(answer, file.url) == Result::kStopped) {
-      return Result::kStopped;
-    }
+    if (answer.outcome == fetch::Outcome::kProxyRefused && TunnelRefused(answer, file.url)) return Result::kStopped;
     if (status == 200 || status == 204) {
       received = std::move(answer);
       return Result::kReceived;
@@ -317,8 +314,7 @@ TileFetcher::Result TileFetcher::FetchOne(const LayerFile& file, std::uint64_t t
     }
     // A 429 has paused every request already. While every answer so far is
     // the same failure, the pause is short: the run is about to be judged.
-    pause = status == 429 ? -1 : judging ? 0 : answer.retry_after > 0 ? std::min(answer.retry_after, kLongestPause)
-                                                                       : growing;
+    pause = status == 429 ? -1 : judging ? 0 : wait;
   }
   std::lock_guard lock(mutex_);
   counts_.last_failure = why + " for " + file.url;
@@ -326,14 +322,12 @@ TileFetcher::Result TileFetcher::FetchOne(const LayerFile& file, std::uint64_t t
 }
 
 // A proxy's refusal of the tunnel: 403 and 407 are final; 502 and 504, a
-// proxy that cannot reach the server, are judged as the server's own.
-TileFetcher::Result TileFetcher::Refused(const fetch::Answer& answer, const std::string& url) {
-  const bool unreachable = answer.status == 502 || answer.status == 504;
-  if (!unreachable) {
-    Stop(answer.error + " for " + url);
-    return Result::kStopped;
-  }
-  return JudgeFailure(answer.status, answer.error, url) ? Result::kStopped : Result::kFailed;
+// proxy that cannot reach the server, are judged as the server's own. True
+// when the run stops.
+bool TileFetcher::TunnelRefused(const fetch::Answer& answer, const std::string& url) {
+  if (answer.status == 502 || answer.status == 504) return JudgeFailure(answer.status, answer.error, url);
+  Stop(answer.error + " for " + url);
+  return true;
 }
 
 // True while no tile came and every answer so far was one failure.

@@ -117,7 +117,9 @@ class TileFetcher {
     std::int64_t pause;
     ~Judged();
   };
-  Result Refused(const fetch::Answer& answer, const std::string& url);
+  bool TunnelRefused(const fetch::Answer& answer, const std::string& url);
+  // Requests in flight at most: one a connection over HTTP/1.1, the streams over HTTP/2.
+  std::size_t MostInFlight() const { return std::max(settings_.streams, settings_.connections); }
   bool JudgeFailure(long status, const std::string& what, const std::string& url);
   bool Judging() const;
   Result Store(const LayerFile& file, const fetch::Answer& answer);
@@ -150,7 +152,7 @@ class TileFetcher {
   std::condition_variable settled_, room_, arrived_, check_room_;
   std::map<std::uint64_t, std::condition_variable*> turns_waiting_;
   std::deque<Check> arrivals_;
-  bool connections_done_ = false;
+  bool requesters_done_ = false;
   std::vector<std::thread> requesters_, checkers_;
 };
 
